@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need, when one is missing.
+set -euo pipefail
+packages=(
+    cmake ninja-build g++ pkg-config
+    libavcodec-dev libavutil-dev libswscale-dev
+    nlohmann-json3-dev libjerasure-dev libgf-complete-dev libpng-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    iproute2 nftables
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
