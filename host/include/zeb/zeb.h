@@ -130,8 +130,11 @@ struct zeb_source_info {
     void (*free_type_data)(void* type_data);
     uint32_t version;
     uint32_t reserved_flags;
-    void* reserved[12];
+    void* reserved[13];
 };
+#if defined(__cplusplus) && UINTPTR_MAX == UINT64_MAX
+static_assert(sizeof(struct zeb_source_info) == 400, "the registration record is 400 bytes");
+#endif
 
 // Refuses (logs and ignores) a record whose size is not the host's.
 ZEB_API void zeb_register_source_s(const struct zeb_source_info* info, size_t size);
