@@ -1,0 +1,103 @@
+#include "source/drivon_client.h"
+
+#include <exception>
+#include <new>
+
+std::unique_ptr<DrivonClient> DrivonClient::create(zeb_data_t* settings, zeb_source_t* source,
+                                                   zeb_module_t* module) noexcept {
+    std::unique_ptr<FrameDecoder> decoder = FrameDecoder::create();
+    if (!decoder) {
+        return nullptr;
+    }
+    std::unique_ptr<DrivonClient> client(
+        new (std::nothrow) DrivonClient(settings, source, std::move(decoder)));
+    if (!client) {
+        return nullptr;
+    }
+    client->textures.reset(new (std::nothrow) SourceTextures(module));
+    if (!client->textures) {
+        return nullptr;
+    }
+    client->running = true;
+    try {
+        client->deviceThread = std::thread(&DrivonClient::waitForTeardown, client.get());
+    } catch (const std::exception&) {
+        return nullptr; // the destructor releases decoder and textures
+    }
+    return client;
+}
+
+DrivonClient::DrivonClient(zeb_data_t* settings, zeb_source_t* source,
+                           std::unique_ptr<FrameDecoder> decoder) noexcept
+    : settings(settings), source(source), decoder(std::move(decoder)) {}
+
+DrivonClient::~DrivonClient() {
+    {
+        // Under the mutex, so the device thread cannot miss the signal between its check and
+        // its wait.
+        std::lock_guard lock(teardownMutex);
+        running = false;
+    }
+    teardownSignal.notify_all();
+    if (deviceThread.joinable()) {
+        deviceThread.join();
+    }
+    // The thread has ended, so no frame is being delivered while these go.
+    pictures.clear();
+    decoder.reset();
+    textures.reset();
+}
+
+void DrivonClient::waitForTeardown() noexcept {
+    std::unique_lock lock(teardownMutex);
+    teardownSignal.wait(lock, [this] { return !running.load(); });
+}
+
+void DrivonClient::setActive(bool flag) noexcept {
+    active = flag;
+    pictures.clear();
+}
+
+void DrivonClient::setHidden(bool flag) noexcept {
+    hidden = flag;
+    pictures.clear();
+}
+
+void DrivonClient::onVideoFrame(int32_t /*frameNumber*/, int64_t /*timestamp*/,
+                                const std::vector<uint8_t>& accessUnit) noexcept {
+    try {
+        // Decoded whatever the flags say, so the decoder's reference pictures stay current.
+        const bool got = decoder->decodeFrame(accessUnit);
+        if (!got || !active || hidden) {
+            return;
+        }
+        if (pictures.push(decoder->rgba()) == PictureQueue::PushResult::Cleared) {
+            blog(LOG_DEBUG, "[drivon] Buffered too many frames, clearing\n");
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory for a picture: this one is dropped, the next may fit.
+    }
+}
+
+void DrivonClient::render() noexcept {
+    try {
+        switch (state.load()) {
+        case SourceState::Scanning:
+            textures->drawFill(kScanningColour);
+            break;
+        case SourceState::Connecting:
+            textures->drawFill(kConnectingColour);
+            break;
+        case SourceState::Streaming:
+            // At most one picture per call; with none queued the texture shows the last one.
+            if (std::optional<std::vector<uint8_t>> picture = pictures.takeFront()) {
+                textures->uploadFrame(*picture);
+            }
+            textures->drawFrame();
+            break;
+        }
+        textures->drawLogo();
+    } catch (const std::exception&) {
+        // Nothing here is expected to throw; the host must never see it if it does.
+    }
+}

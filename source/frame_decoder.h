@@ -1,0 +1,44 @@
+// H.264 decoder of one source instance: access units in, 1280 x 720 RGBA pictures out.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct AVCodec;
+struct AVCodecContext;
+struct AVFrame;
+struct SwsContext;
+
+class FrameDecoder {
+public:
+    static constexpr int kOutputWidth = 1280;
+    static constexpr int kOutputHeight = 720;
+    static constexpr int kOutputPitch = kOutputWidth * 4;
+    static constexpr size_t kOutputBytes = size_t{kOutputPitch} * kOutputHeight;
+
+    // Opens the decoder; null (with a debug log line naming the step) when that fails.
+    static std::unique_ptr<FrameDecoder> create() noexcept;
+    ~FrameDecoder();
+    FrameDecoder(const FrameDecoder&) = delete;
+    FrameDecoder& operator=(const FrameDecoder&) = delete;
+
+    // Feeds one Annex B access unit; true when a new picture is in rgba(). The decoder may
+    // hold a picture back until a later access unit arrives.
+    bool decodeFrame(const std::vector<uint8_t>& accessUnit);
+
+    // The last converted picture: kOutputBytes, rows packed, empty before the first picture.
+    const std::vector<uint8_t>& rgba() const { return rgbaPicture; }
+
+private:
+    FrameDecoder() = default;
+    bool convertFrame();
+
+    const AVCodec* codec = nullptr;
+    AVCodecContext* context = nullptr;
+    AVFrame* frame = nullptr;
+    // One per decoder: instances decode on their own client threads at the same time, and a
+    // scaling context must not be used by two threads at once.
+    SwsContext* scaler = nullptr;
+    std::vector<uint8_t> rgbaPicture;
+};
