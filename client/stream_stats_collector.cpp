@@ -138,10 +138,10 @@ std::shared_ptr<StreamStatsCollector> StreamStatsCollector::current() {
     return currentCollector;
 }
 
-bool StreamStatsCollector::replaceCurrent() noexcept {
+bool StreamStatsCollector::replaceCurrent(std::chrono::milliseconds reportPeriod) noexcept {
     std::shared_ptr<StreamStatsCollector> fresh;
     try {
-        fresh = std::make_shared<StreamStatsCollector>();
+        fresh = std::make_shared<StreamStatsCollector>(reportPeriod);
     } catch (...) {
         fresh.reset();
     }

@@ -55,7 +55,8 @@ public:
     static std::shared_ptr<StreamStatsCollector> current();
     // Replaces the module-wide collector by a new one; false (and none in place) when the new
     // one's thread could not be started.
-    static bool replaceCurrent() noexcept;
+    static bool
+    replaceCurrent(std::chrono::milliseconds reportPeriod = defaultReportPeriod) noexcept;
     // Stops and frees the module-wide collector (module unload).
     static void destroyCurrent() noexcept;
 
