@@ -1,0 +1,311 @@
+#include "net/platform/socket_platform.h"
+
+#ifdef _WIN32
+#include <iphlpapi.h>
+#else
+#include <cerrno>
+#include <ifaddrs.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+#include <string>
+
+#ifdef _WIN32
+
+const short kPollReadable = POLLRDNORM | POLLRDBAND;
+const short kPollHangUp = POLLHUP;
+const short kPollError = POLLERR;
+const short kPollInvalid = POLLNVAL;
+
+namespace {
+SOCKET native(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
+} // namespace
+
+SocketHandle createSocket(int family, int type, int protocol) {
+    const SOCKET s = ::socket(family, type, protocol);
+    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
+
+void closeSocket(SocketHandle socket) {
+    ::closesocket(native(socket));
+}
+
+bool setNonBlocking(SocketHandle socket) {
+    u_long on = 1;
+    return ::ioctlsocket(native(socket), FIONBIO, &on) == 0;
+}
+
+bool bindSocket(SocketHandle socket, const sockaddr_storage& address, int length) {
+    return ::bind(native(socket), reinterpret_cast<const sockaddr*>(&address), length) == 0;
+}
+
+void startConnect(SocketHandle socket, const sockaddr_storage& address, int length) {
+    ::connect(native(socket), reinterpret_cast<const sockaddr*>(&address), length);
+}
+
+int waitWritable(SocketHandle socket, int timeoutMs) {
+    WSAPOLLFD slot{native(socket), POLLWRNORM, 0};
+    const int result = ::WSAPoll(&slot, 1, timeoutMs);
+    return result < 0 ? -1 : (result == 0 ? 0 : 1);
+}
+
+int pendingSocketError(SocketHandle socket) {
+    int error = 0;
+    int length = sizeof(error);
+    if (::getsockopt(native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                     &length) != 0) {
+        return ::WSAGetLastError();
+    }
+    return error;
+}
+
+bool localAddress(SocketHandle socket, sockaddr_storage& address) {
+    int length = sizeof(address);
+    return ::getsockname(native(socket), reinterpret_cast<sockaddr*>(&address), &length) == 0;
+}
+
+long sendStream(SocketHandle socket, const uint8_t* data, size_t length) {
+    return ::send(native(socket), reinterpret_cast<const char*>(data), static_cast<int>(length), 0);
+}
+
+long sendDatagram(SocketHandle socket, const uint8_t* data, size_t length,
+                  const sockaddr_storage& to, int toLength) {
+    return ::sendto(native(socket), reinterpret_cast<const char*>(data), static_cast<int>(length),
+                    0, reinterpret_cast<const sockaddr*>(&to), toLength);
+}
+
+long receiveStream(SocketHandle socket, uint8_t* buffer, size_t capacity) {
+    return ::recv(native(socket), reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0);
+}
+
+long receiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity) {
+    sockaddr_storage from{};
+    int fromLength = sizeof(from);
+    return ::recvfrom(native(socket), reinterpret_cast<char*>(buffer), static_cast<int>(capacity),
+                      0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+}
+
+int pollSockets(PollSlot* slots, size_t count, int timeoutMs) {
+    WSAPOLLFD nativeSlots[8];
+    if (count > 8) {
+        return -1;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        nativeSlots[i] = WSAPOLLFD{static_cast<SOCKET>(slots[i].socket), slots[i].events, 0};
+    }
+    const int result = ::WSAPoll(nativeSlots, static_cast<ULONG>(count), timeoutMs);
+    for (size_t i = 0; i < count; ++i) {
+        slots[i].revents = result > 0 ? nativeSlots[i].revents : 0;
+    }
+    return result;
+}
+
+int lastSocketError() {
+    return ::WSAGetLastError();
+}
+
+bool isWouldBlock(int error) {
+    return error == WSAEWOULDBLOCK;
+}
+
+bool raiseThreadPriority() {
+    return ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != 0;
+}
+
+std::vector<AdapterAddress> listAdapterAddresses() {
+    std::vector<AdapterAddress> result;
+    ULONG size = 0;
+    if (::GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) {
+        return result;
+    }
+    std::vector<unsigned char> buffer(size);
+    auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+    if (::GetAdaptersInfo(adapters, &size) != NO_ERROR) {
+        return result;
+    }
+    for (const IP_ADAPTER_INFO* a = adapters; a != nullptr; a = a->Next) {
+        result.push_back({::inet_addr(a->IpAddressList.IpAddress.String),
+                          ::inet_addr(a->IpAddressList.IpMask.String)});
+    }
+    return result;
+}
+
+#else
+
+const short kPollReadable = POLLRDNORM | POLLRDBAND;
+const short kPollHangUp = POLLHUP;
+const short kPollError = POLLERR;
+const short kPollInvalid = POLLNVAL;
+
+SocketHandle createSocket(int family, int type, int protocol) {
+    const int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
+    return fd < 0 ? kInvalidSocket : fd;
+}
+
+void closeSocket(SocketHandle socket) {
+    ::close(socket);
+}
+
+bool setNonBlocking(SocketHandle socket) {
+    int on = 1;
+    return ::ioctl(socket, FIONBIO, &on) == 0;
+}
+
+bool bindSocket(SocketHandle socket, const sockaddr_storage& address, int length) {
+    return ::bind(socket, reinterpret_cast<const sockaddr*>(&address),
+                  static_cast<socklen_t>(length)) == 0;
+}
+
+void startConnect(SocketHandle socket, const sockaddr_storage& address, int length) {
+    // EINPROGRESS is the normal answer on a non-blocking socket; waitWritable tells the rest.
+    (void)::connect(socket, reinterpret_cast<const sockaddr*>(&address),
+                    static_cast<socklen_t>(length));
+}
+
+int waitWritable(SocketHandle socket, int timeoutMs) {
+    // poll, not select: an fd_set cannot hold handles of 1024 and above.
+    pollfd slot{socket, POLLOUT, 0};
+    for (;;) {
+        const int result = ::poll(&slot, 1, timeoutMs);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        return result < 0 ? -1 : (result == 0 ? 0 : 1);
+    }
+}
+
+int pendingSocketError(SocketHandle socket) {
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        return errno;
+    }
+    return error;
+}
+
+bool localAddress(SocketHandle socket, sockaddr_storage& address) {
+    socklen_t length = sizeof(address);
+    return ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+}
+
+long sendStream(SocketHandle socket, const uint8_t* data, size_t length) {
+    for (;;) {
+        // A peer that has gone would otherwise raise SIGPIPE and end the host process.
+        const ssize_t sent = ::send(socket, data, length, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        return static_cast<long>(sent);
+    }
+}
+
+long sendDatagram(SocketHandle socket, const uint8_t* data, size_t length,
+                  const sockaddr_storage& to, int toLength) {
+    for (;;) {
+        const ssize_t sent =
+            ::sendto(socket, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
+                     static_cast<socklen_t>(toLength));
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        return static_cast<long>(sent);
+    }
+}
+
+long receiveStream(SocketHandle socket, uint8_t* buffer, size_t capacity) {
+    for (;;) {
+        const ssize_t received = ::recv(socket, buffer, capacity, 0);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        return static_cast<long>(received);
+    }
+}
+
+long receiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity) {
+    for (;;) {
+        sockaddr_storage from{};
+        socklen_t fromLength = sizeof(from);
+        const ssize_t received = ::recvfrom(socket, buffer, capacity, 0,
+                                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        return static_cast<long>(received);
+    }
+}
+
+int pollSockets(PollSlot* slots, size_t count, int timeoutMs) {
+    pollfd native[8];
+    if (count > 8) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        native[i] = pollfd{slots[i].socket, slots[i].events, 0};
+    }
+    int result = ::poll(native, count, timeoutMs);
+    if (result < 0 && errno == EINTR) {
+        result = 0;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        slots[i].revents = result > 0 ? native[i].revents : 0;
+    }
+    return result;
+}
+
+int lastSocketError() {
+    return errno;
+}
+
+bool isWouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+bool raiseThreadPriority() {
+    // Linux keeps a nice value per thread; two steps up mirrors "highest" above "normal".
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    if (current == -1 && errno != 0) {
+        return false;
+    }
+    return ::setpriority(PRIO_PROCESS, tid, current - 2) == 0;
+}
+
+std::vector<AdapterAddress> listAdapterAddresses() {
+    std::vector<AdapterAddress> result;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return result;
+    }
+    std::vector<std::string> seen;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+            entry->ifa_netmask == nullptr || entry->ifa_name == nullptr) {
+            continue;
+        }
+        const std::string name = entry->ifa_name;
+        bool known = false;
+        for (const std::string& s : seen) {
+            known = known || s == name;
+        }
+        if (known) {
+            continue;
+        }
+        seen.push_back(name);
+        const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        const auto* mask = reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask);
+        result.push_back({address->sin_addr.s_addr, mask->sin_addr.s_addr});
+    }
+    ::freeifaddrs(list);
+    return result;
+}
+
+#endif

@@ -1,0 +1,74 @@
+// The one place where the socket layer meets the operating system. Everything above it is
+// written against these Winsock-shaped names, so it builds for POSIX and Windows alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+// Socket handles travel as int, as in the rest of the module; Winsock handles fit in 32 bits.
+using SocketHandle = int;
+constexpr SocketHandle kInvalidSocket = -1;
+
+constexpr int kFamilyIPv4 = AF_INET;
+// 23 on Windows, 10 on Linux: always compare against this, never against a number.
+constexpr int kFamilyIPv6 = AF_INET6;
+
+// Poll flags by name; the numbers differ between platforms (0x0300 is "writable" on Linux).
+extern const short kPollReadable; // normal or priority-band data
+extern const short kPollHangUp;
+extern const short kPollError;
+extern const short kPollInvalid; // the handle was not open when polled
+
+struct PollSlot {
+    SocketHandle socket;
+    short events;
+    short revents;
+};
+
+// Returns kInvalidSocket on failure. Handles are not inherited by child processes.
+SocketHandle createSocket(int family, int type, int protocol);
+void closeSocket(SocketHandle socket);
+bool setNonBlocking(SocketHandle socket);
+bool bindSocket(SocketHandle socket, const sockaddr_storage& address, int length);
+// Starts a connect on a non-blocking socket; the outcome is learnt from waitWritable and
+// pendingSocketError.
+void startConnect(SocketHandle socket, const sockaddr_storage& address, int length);
+// 1 when the socket became writable (or failed), 0 on time-out, -1 when the wait failed.
+int waitWritable(SocketHandle socket, int timeoutMs);
+// The socket's pending error (SO_ERROR), or the error of the query itself when that fails.
+int pendingSocketError(SocketHandle socket);
+bool localAddress(SocketHandle socket, sockaddr_storage& address);
+
+// Byte count, or -1 with lastSocketError() set. Stream sends never raise a broken-pipe signal.
+long sendStream(SocketHandle socket, const uint8_t* data, size_t length);
+long sendDatagram(SocketHandle socket, const uint8_t* data, size_t length,
+                  const sockaddr_storage& to, int toLength);
+long receiveStream(SocketHandle socket, uint8_t* buffer, size_t capacity);
+// The sender's address is read into a scratch buffer and dropped.
+long receiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity);
+
+// Number of slots with events, 0 on time-out or interruption, -1 on failure.
+int pollSockets(PollSlot* slots, size_t count, int timeoutMs);
+
+int lastSocketError();
+bool isWouldBlock(int error);
+
+// Best effort: false when the system refused; the caller goes on at normal priority.
+bool raiseThreadPriority();
+
+// First IPv4 address of one network interface, with its mask; both in network byte order.
+struct AdapterAddress {
+    uint32_t address;
+    uint32_t mask;
+};
+// In the system's interface order, one entry per interface that has an IPv4 address.
+std::vector<AdapterAddress> listAdapterAddresses();

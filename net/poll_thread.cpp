@@ -1,0 +1,143 @@
+#include <chrono>
+
+#include "client/stream_stats_collector.h"
+#include "net/net_manager.h"
+
+void NetManager::pollLoop() noexcept {
+    pollingManager_ = this;
+    // Best effort: without the privilege the thread reads at normal priority.
+    (void)raiseThreadPriority();
+    while (running_) {
+        try {
+            pollPass();
+        } catch (...) {
+            // Out of memory in a pass: its packets are lost; wait before the next one.
+            idleWait();
+        }
+    }
+}
+
+void NetManager::pollPass() {
+    PollSlot slots[kMaxSockets];
+    uint64_t registrations[kMaxSockets];
+    size_t count = 0;
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        for (const auto& [socket, entry] : sockets_) {
+            if (count == kMaxSockets) {
+                break;
+            }
+            slots[count] = PollSlot{socket, kPollReadable, 0};
+            registrations[count] = entry.registration;
+            ++count;
+        }
+    }
+    if (count == 0) {
+        idleWait();
+        return;
+    }
+    const int result = pollSockets(slots, count, kPollTimeoutMs);
+    if (result == 0) {
+        return;
+    }
+    if (result < 0) {
+        reportError(slots[0].socket, kNetPollFailed);
+        // A poll that fails at once would otherwise fail again at once, pass after pass.
+        idleWait();
+        return;
+    }
+    const int64_t timestamp = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count();
+
+    size_t ready[kMaxSockets];
+    size_t readyCount = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const short events = slots[i].revents;
+        if ((events & kPollInvalid) != 0) {
+            // Closed behind the manager's back: nothing to close, but never poll it again.
+            if (dropSocket(slots[i].socket, registrations[i], false)) {
+                reportError(slots[i].socket, kNetHangUp);
+            }
+        } else if ((events & kPollHangUp) != 0) {
+            // Left registered, a hung-up socket would end every poll at once.
+            if (dropSocket(slots[i].socket, registrations[i], true)) {
+                reportError(slots[i].socket, kNetHangUp);
+            }
+        } else if ((events & (kPollReadable | kPollError)) != 0) {
+            // An error is read too: the receive reports it and clears it.
+            ready[readyCount++] = i;
+        }
+    }
+    if (!running_) {
+        return;
+    }
+    for (size_t r = 0; r < readyCount; ++r) {
+        readSocket(slots[ready[r]].socket, registrations[ready[r]], timestamp);
+    }
+}
+
+void NetManager::readSocket(int socket, uint64_t registration, int64_t timestamp) {
+    int kind = 0;
+    std::shared_ptr<NetConnection> owner;
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        const auto entry = sockets_.find(socket);
+        if (entry == sockets_.end() || entry->second.registration != registration) {
+            return;
+        }
+        kind = entry->second.kind;
+        owner = entry->second.owner;
+    }
+    uint8_t buffer[kReadBufferSize];
+    long received = 0;
+    if (kind == kSocketTcp) {
+        received = receiveStream(socket, buffer, sizeof(buffer));
+        if (received < 0 && isWouldBlock(lastSocketError())) {
+            return;
+        }
+        if (received <= 0) {
+            // Closed here, not just dropped: one handle per device-side close would leak.
+            if (dropSocket(socket, registration, true)) {
+                reportError(socket, kNetRecvFailed);
+            }
+            return;
+        }
+    } else {
+        received = receiveDatagram(socket, buffer, sizeof(buffer));
+        if (received < 0 && isWouldBlock(lastSocketError())) {
+            return;
+        }
+        if (received <= 0) {
+            reportError(socket, kNetRecvfromFailed);
+            return;
+        }
+    }
+    stream_stats::addReceivedBytes(static_cast<uint32_t>(received));
+    auto packet = std::make_unique<NetPacket>();
+    packet->data.assign(buffer, buffer + received);
+    packet->socket = socket;
+    packet->timestamp = timestamp;
+    owner->deliver(std::move(packet));
+}
+
+bool NetManager::dropSocket(int socket, uint64_t registration, bool closeIt) {
+    SocketEntry dropped; // destroyed after the lock is released
+    std::lock_guard<SpinLock> guard(lock_);
+    const auto entry = sockets_.find(socket);
+    if (entry == sockets_.end() || entry->second.registration != registration) {
+        return false;
+    }
+    if (closeIt) {
+        closeSocket(socket);
+    }
+    dropped = std::move(entry->second);
+    sockets_.erase(entry);
+    return true;
+}
+
+void NetManager::idleWait() {
+    std::unique_lock<std::mutex> guard(idleMutex_);
+    idleWake_.wait_for(guard, std::chrono::milliseconds(kPollTimeoutMs),
+                       [this] { return !running_; });
+}
