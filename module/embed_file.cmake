@@ -3,8 +3,9 @@
 file(READ "${INPUT}" hex HEX)
 file(SIZE "${INPUT}" size)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-# Break the array into lines of 16 bytes.
-string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n    " bytes "${bytes}")
+# Break the array into lines of 16 bytes (CMake's regular expressions have no {n}).
+string(REPEAT "0x[0-9a-f][0-9a-f]," 16 line)
+string(REGEX REPLACE "(${line})" "\\1\n    " bytes "${bytes}")
 file(WRITE "${OUTPUT}.tmp"
 "// Generated from ${INPUT} at build time; do not edit.
 #include \"module/logo_image.h\"

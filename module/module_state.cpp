@@ -11,7 +11,9 @@ namespace {
 ModuleState state;
 } // namespace
 
-ModuleState& moduleState() noexcept { return state; }
+ModuleState& moduleState() noexcept {
+    return state;
+}
 
 ModuleState::~ModuleState() = default;
 

@@ -5,9 +5,13 @@
 
 namespace {
 
-DrivonClient* instance(void* data) noexcept { return static_cast<DrivonClient*>(data); }
+DrivonClient* instance(void* data) noexcept {
+    return static_cast<DrivonClient*>(data);
+}
 
-const char* getName(void* /*typeData*/) noexcept { return drivonName(); }
+const char* getName(void* /*typeData*/) noexcept {
+    return drivonName();
+}
 
 void* create(zeb_data_t* settings, zeb_source_t* source) noexcept {
     ModuleState& state = moduleState();
@@ -15,10 +19,16 @@ void* create(zeb_data_t* settings, zeb_source_t* source) noexcept {
     return DrivonClient::create(settings, source, state.module()).release();
 }
 
-void destroy(void* data) noexcept { delete instance(data); }
+void destroy(void* data) noexcept {
+    delete instance(data);
+}
 
-uint32_t getWidth(void* /*data*/) noexcept { return SourceTextures::kWidth; }
-uint32_t getHeight(void* /*data*/) noexcept { return SourceTextures::kHeight; }
+uint32_t getWidth(void* /*data*/) noexcept {
+    return SourceTextures::kWidth;
+}
+uint32_t getHeight(void* /*data*/) noexcept {
+    return SourceTextures::kHeight;
+}
 
 void activate(void* data) noexcept {
     if (data) {
@@ -72,6 +82,10 @@ const zeb_source_info kSourceInfo = {
 
 } // namespace
 
-const zeb_source_info& drivonSourceInfo() noexcept { return kSourceInfo; }
+const zeb_source_info& drivonSourceInfo() noexcept {
+    return kSourceInfo;
+}
 
-const char* drivonName() noexcept { return "Drivon"; }
+const char* drivonName() noexcept {
+    return "Drivon";
+}

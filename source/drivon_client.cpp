@@ -9,8 +9,8 @@ std::unique_ptr<DrivonClient> DrivonClient::create(zeb_data_t* settings, zeb_sou
     if (!decoder) {
         return nullptr;
     }
-    std::unique_ptr<DrivonClient> client(
-        new (std::nothrow) DrivonClient(settings, source, std::move(decoder)));
+    std::unique_ptr<DrivonClient> client(new (std::nothrow)
+                                             DrivonClient(settings, source, std::move(decoder)));
     if (!client) {
         return nullptr;
     }

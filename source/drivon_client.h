@@ -19,7 +19,7 @@
 class DrivonClient final : public Drivon::DrivonClientInterface {
 public:
     // Packed colours (bytes R, G, B, A from the lowest) of the fill shown while no video flows.
-    static constexpr uint32_t kScanningColour = 0xFF909090; // opaque mid grey
+    static constexpr uint32_t kScanningColour = 0xFF909090;   // opaque mid grey
     static constexpr uint32_t kConnectingColour = 0xFFFF0000; // opaque blue
 
     // Builds the instance and starts its device thread; null when the decoder cannot be set

@@ -67,10 +67,9 @@ bool FrameDecoder::decodeFrame(const std::vector<uint8_t>& accessUnit) {
 bool FrameDecoder::convertFrame() {
     // The texture is 1280 x 720, so every picture is scaled to that while it is converted;
     // the source format is whatever the stream carries (4:2:0, full-range 4:2:0, 4:2:2 ...).
-    scaler = sws_getCachedContext(scaler, frame->width, frame->height,
-                                  static_cast<AVPixelFormat>(frame->format), kOutputWidth,
-                                  kOutputHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr,
-                                  nullptr);
+    scaler = sws_getCachedContext(
+        scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+        kOutputWidth, kOutputHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!scaler) {
         return false;
     }

@@ -77,8 +77,7 @@ void SourceTextures::drawFrame() {
 
 void SourceTextures::drawLogo() {
     // A logo that did not load, has no texture, or would reach above the frame is left out.
-    if (!logoInitialised || !logoImage.loaded || !logoImage.texture ||
-        logoImage.cy > kLogoBottom) {
+    if (!logoInitialised || !logoImage.loaded || !logoImage.texture || logoImage.cy > kLogoBottom) {
         return;
     }
     gs_effect_t* effect = zeb_get_base_effect(ZEB_EFFECT_DEFAULT);

@@ -1,0 +1,120 @@
+#include "tests/source/h264_fixture.h"
+
+#include <memory>
+
+#include "source/ffmpeg.h"
+
+namespace {
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ScalerDeleter {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+
+AVPixelFormat pixelFormat(StreamFormat format) {
+    switch (format) {
+    case StreamFormat::Yuv420FullRange:
+        return AV_PIX_FMT_YUVJ420P;
+    case StreamFormat::Yuv422:
+        return AV_PIX_FMT_YUV422P;
+    case StreamFormat::Yuv420:
+        break;
+    }
+    return AV_PIX_FMT_YUV420P;
+}
+
+// The two-colour picture in the stream's own pixel format.
+std::unique_ptr<AVFrame, FrameDeleter> makePicture(const StreamSpec& spec, AVPixelFormat format) {
+    std::vector<uint8_t> rgba(static_cast<size_t>(spec.width) * spec.height * 4);
+    for (int y = 0; y < spec.height; ++y) {
+        for (int x = 0; x < spec.width; ++x) {
+            const Rgb& c = x < spec.width / 2 ? spec.left : spec.right;
+            uint8_t* p = &rgba[(static_cast<size_t>(y) * spec.width + x) * 4];
+            p[0] = c.r;
+            p[1] = c.g;
+            p[2] = c.b;
+            p[3] = 255;
+        }
+    }
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    frame->format = format;
+    frame->width = spec.width;
+    frame->height = spec.height;
+    if (av_frame_get_buffer(frame.get(), 0) != 0) {
+        return nullptr;
+    }
+    std::unique_ptr<SwsContext, ScalerDeleter> scaler(
+        sws_getContext(spec.width, spec.height, AV_PIX_FMT_RGBA, spec.width, spec.height, format,
+                       SWS_POINT, nullptr, nullptr, nullptr));
+    const uint8_t* const source[4] = {rgba.data(), nullptr, nullptr, nullptr};
+    const int pitch[4] = {spec.width * 4, 0, 0, 0};
+    sws_scale(scaler.get(), source, pitch, 0, spec.height, frame->data, frame->linesize);
+    return frame;
+}
+
+bool drain(AVCodecContext* context, AVPacket* packet, std::vector<std::vector<uint8_t>>& out) {
+    for (;;) {
+        const int result = avcodec_receive_packet(context, packet);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+            return true;
+        }
+        if (result != 0) {
+            return false;
+        }
+        out.emplace_back(packet->data, packet->data + packet->size);
+        av_packet_unref(packet);
+    }
+}
+
+} // namespace
+
+std::vector<std::vector<uint8_t>> encodeH264(const StreamSpec& spec) {
+    av_log_set_level(AV_LOG_ERROR); // the encoder's statistics would drown the test output
+    const AVCodec* encoder = avcodec_find_encoder_by_name("libx264");
+    if (!encoder) {
+        return {};
+    }
+    const AVPixelFormat format = pixelFormat(spec.format);
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(encoder));
+    context->width = spec.width;
+    context->height = spec.height;
+    context->pix_fmt = format;
+    context->color_range =
+        spec.format == StreamFormat::Yuv420FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    context->time_base = AVRational{1, 30};
+    context->framerate = AVRational{30, 1};
+    context->max_b_frames = 0;
+    context->gop_size = 250;
+    av_opt_set(context->priv_data, "preset", "ultrafast", 0);
+    av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+    av_opt_set(context->priv_data, "crf", "10", 0);
+    if (avcodec_open2(context.get(), encoder, nullptr) != 0) {
+        return {};
+    }
+    std::unique_ptr<AVFrame, FrameDeleter> picture = makePicture(spec, format);
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    if (!picture || !packet) {
+        return {};
+    }
+    std::vector<std::vector<uint8_t>> units;
+    for (int i = 0; i < spec.frames; ++i) {
+        picture->pts = i;
+        if (avcodec_send_frame(context.get(), picture.get()) != 0 ||
+            !drain(context.get(), packet.get(), units)) {
+            return {};
+        }
+    }
+    avcodec_send_frame(context.get(), nullptr);
+    if (!drain(context.get(), packet.get(), units)) {
+        return {};
+    }
+    return units;
+}

@@ -1,0 +1,29 @@
+// H.264 test streams made with libx264 through libavcodec: a picture whose left and right
+// halves have one colour each, encoded for low latency (no B-frames), one Annex B access unit
+// per picture.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+enum class StreamFormat {
+    Yuv420,          // the cars' format
+    Yuv420FullRange, // "J" 4:2:0: full-range luma and chroma
+    Yuv422,
+};
+
+struct StreamSpec {
+    int width = 1280;
+    int height = 720;
+    StreamFormat format = StreamFormat::Yuv420;
+    Rgb left{200, 40, 40};
+    Rgb right{40, 60, 210};
+    int frames = 1;
+};
+
+// One access unit per picture, the first with its parameter sets; empty when encoding failed.
+std::vector<std::vector<uint8_t>> encodeH264(const StreamSpec& spec);
