@@ -8,7 +8,7 @@
 
 namespace client_test {
 
-class FakeClient : public MdVideoClient {
+class FakeClient final : public MdVideoClient {
 public:
     explicit FakeClient(MdVideoClientInterface* listener) : MdVideoClient(listener) {}
     // Takes the connection down while this object's disconnectImpl still exists.
@@ -37,6 +37,7 @@ public:
     std::atomic<int32_t> connectResult{MdvErrorNone};
     Gate* disconnectGate = nullptr; // disconnectImpl waits here when set
     std::atomic<bool> throwFromDisconnect{false};
+    std::atomic<int>* disconnectTally = nullptr; // outlives the client, when set
 
     // What happened.
     std::atomic<int> connectCalls{0};
@@ -51,6 +52,9 @@ private:
     }
     int32_t disconnectImpl() override {
         ++disconnectCalls;
+        if (disconnectTally != nullptr) {
+            ++*disconnectTally;
+        }
         if (disconnectGate != nullptr) {
             disconnectGate->wait();
         }

@@ -95,9 +95,12 @@ TEST_F(MdVideoClientTest, DisconnectOfAnIdleClientCollectsTheFinishedWorker) {
 }
 
 TEST_F(MdVideoClientTest, DestroyingAConnectedClientTakesItDownFirst) {
+    std::atomic<int> teardowns{0};
     auto client = std::make_unique<FakeClient>(&listener);
+    client->disconnectTally = &teardowns;
     ASSERT_EQ(client->connect(deviceAddress()), MdvErrorNone);
     client.reset();
+    EXPECT_EQ(teardowns, 1);
     EXPECT_EQ(listener.disconnectedCalls, 1);
 }
 

@@ -50,7 +50,7 @@ private:
 };
 
 // Records what a client or collector reports. Hooks run inside the callbacks.
-class RecordingListener : public MdVideoClientInterface {
+class RecordingListener final : public MdVideoClientInterface {
 public:
     struct Frame {
         int32_t number;
