@@ -31,16 +31,31 @@ AVPixelFormat pixelFormat(StreamFormat format) {
     return AV_PIX_FMT_YUV420P;
 }
 
-// The two-colour picture in the stream's own pixel format.
-std::unique_ptr<AVFrame, FrameDeleter> makePicture(const StreamSpec& spec, AVPixelFormat format) {
+uint8_t clampByte(int v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// Picture number index in the stream's own pixel format.
+std::unique_ptr<AVFrame, FrameDeleter> makePicture(const StreamSpec& spec, AVPixelFormat format,
+                                                   int index) {
     std::vector<uint8_t> rgba(static_cast<size_t>(spec.width) * spec.height * 4);
+    uint32_t noise = 0x9E3779B9u + static_cast<uint32_t>(index);
     for (int y = 0; y < spec.height; ++y) {
         for (int x = 0; x < spec.width; ++x) {
             const Rgb& c = x < spec.width / 2 ? spec.left : spec.right;
+            int offset = 0;
+            if (spec.moving) {
+                noise ^= noise << 13;
+                noise ^= noise >> 17;
+                noise ^= noise << 5;
+                const int u = x + 3 * index;
+                const int v = y + 2 * index;
+                offset = ((u * v) >> 6) % 48 - 24 + static_cast<int>(noise % 9) - 4;
+            }
             uint8_t* p = &rgba[(static_cast<size_t>(y) * spec.width + x) * 4];
-            p[0] = c.r;
-            p[1] = c.g;
-            p[2] = c.b;
+            p[0] = clampByte(c.r + offset);
+            p[1] = clampByte(c.g + offset);
+            p[2] = clampByte(c.b + offset);
             p[3] = 255;
         }
     }
@@ -99,13 +114,19 @@ std::vector<std::vector<uint8_t>> encodeH264(const StreamSpec& spec) {
     if (avcodec_open2(context.get(), encoder, nullptr) != 0) {
         return {};
     }
-    std::unique_ptr<AVFrame, FrameDeleter> picture = makePicture(spec, format);
     std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-    if (!picture || !packet) {
+    if (!packet) {
         return {};
     }
     std::vector<std::vector<uint8_t>> units;
+    std::unique_ptr<AVFrame, FrameDeleter> picture;
     for (int i = 0; i < spec.frames; ++i) {
+        if (!picture || spec.moving) {
+            picture = makePicture(spec, format, i);
+        }
+        if (!picture) {
+            return {};
+        }
         picture->pts = i;
         if (avcodec_send_frame(context.get(), picture.get()) != 0 ||
             !drain(context.get(), packet.get(), units)) {

@@ -23,6 +23,9 @@ struct StreamSpec {
     Rgb left{200, 40, 40};
     Rgb right{40, 60, 210};
     int frames = 1;
+    // Camera-like content instead of flat colour: a texture that moves a little every picture,
+    // with sensor noise, so that each picture carries real residual data.
+    bool moving = false;
 };
 
 // One access unit per picture, the first with its parameter sets; empty when encoding failed.
