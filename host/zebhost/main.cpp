@@ -20,6 +20,8 @@ void onStopSignal(int) {
 void installSignalHandlers() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
+    // A second signal kills at once, should the clean-up itself hang.
+    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

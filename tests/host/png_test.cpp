@@ -10,23 +10,25 @@ namespace {
 
 TEST(PngTest, CanvasWrittenAndLoadedBackIsTheSame) {
     TempDir dir;
+    // A 5 x 5 picture on a translucent 7 x 5 canvas, half green blended over both: every kind of
+    // alpha goes through the file.
     zeb_canvas_t* canvas = zeb_canvas_create(7, 5);
     gs_texture_t* tex = nullptr;
     {
-        std::vector<uint8_t> pixels(7 * 5 * 4);
+        std::vector<uint8_t> pixels(5 * 5 * 4);
         for (size_t i = 0; i < pixels.size(); ++i) {
             pixels[i] = static_cast<uint8_t>(i * 37 + 11);
         }
         const uint8_t* levels[1] = {pixels.data()};
-        tex = gs_texture_create(7, 5, GS_RGBA, 1, levels, 0);
+        tex = gs_texture_create(5, 5, GS_RGBA, 1, levels, 0);
     }
-    zeb_canvas_begin(canvas, 0);
+    zeb_canvas_begin(canvas, 0x40102030);
     gs_effect_t* effect = zeb_get_base_effect(ZEB_EFFECT_OPAQUE);
     gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"), tex);
     while (gs_effect_loop(effect, "Draw")) {
         gs_draw_sprite(tex, 0, 0, 0);
     }
-    gs_matrix_translate3f(3, 2, 0);
+    gs_matrix_translate3f(4, 2, 0);
     effect = zeb_get_base_effect(ZEB_EFFECT_SOLID);
     const vec4 halfGreen{0, 1, 0, 0.5f};
     gs_effect_set_vec4(gs_effect_get_param_by_name(effect, "color"), &halfGreen);
@@ -35,6 +37,10 @@ TEST(PngTest, CanvasWrittenAndLoadedBackIsTheSame) {
     }
     zeb_canvas_end(canvas);
     gs_texture_destroy(tex);
+    EXPECT_EQ(zeb_canvas_pixel(canvas, 6, 0), 0x40102030u);
+    const uint32_t blended = zeb_canvas_pixel(canvas, 5, 2);
+    EXPECT_GT(blended >> 24, 0x40u);
+    EXPECT_LT(blended >> 24, 0xFFu);
 
     const std::string path = dir / "canvas.png";
     ASSERT_TRUE(zeb_canvas_write_png(canvas, path.c_str()));
