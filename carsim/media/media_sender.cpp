@@ -103,6 +103,7 @@ void MediaSender::run(int socketFd, sockaddr_storage dest) noexcept {
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / std::max(options_.fps, 1)));
+    pthread_setname_np(pthread_self(), "carsim-media");
     try {
         auto deadline = Clock::now();
         while (!stopRequested()) {

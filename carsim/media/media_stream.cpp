@@ -1,5 +1,7 @@
 #include "carsim/media/media_stream.h"
 
+#include <algorithm>
+
 #include "carsim/media/annexb_file_source.h"
 #include "carsim/media/pattern_source.h"
 #include "carsim/media/slice_trailer.h"
@@ -28,7 +30,7 @@ bool MediaStream::open() {
     settings.height = options_.height;
     settings.fps = options_.fps;
     settings.bitrateKbps = options_.bitrateKbps;
-    settings.gop = options_.gop;
+    settings.gop = std::max(options_.gop, 1);
     settings.vuiTiming = options_.vuiTiming;
     auto pattern = std::make_unique<PatternSource>(settings);
     if (!pattern->open()) {

@@ -78,7 +78,12 @@ std::optional<Bytes> VideoEncoder::encode(bool keyFrame) {
     }
     frame_->pts = pts_++;
     frame_->pict_type = keyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+#ifdef AV_FRAME_FLAG_KEY
+    frame_->flags =
+        keyFrame ? (frame_->flags | AV_FRAME_FLAG_KEY) : (frame_->flags & ~AV_FRAME_FLAG_KEY);
+#else
     frame_->key_frame = keyFrame ? 1 : 0;
+#endif
     if (avcodec_send_frame(context_, frame_) < 0) {
         return std::nullopt;
     }

@@ -2,9 +2,9 @@
 
 #include "carsim/media/annexb.h"
 #include "carsim/media/annexb_file_source.h"
+#include "carsim/media/rbsp_bits.h"
 #include "carsim/media/slice_trailer.h"
 #include "carsim/media/sps_timing.h"
-#include "carsim/media/video_encoder.h"
 #include "wire_decoding.h"
 
 namespace carsim {
@@ -41,30 +41,87 @@ TEST(AnnexBFileSource, CutsAccessUnitsAtDelimitersParameterSetsAndFirstSlices) {
     EXPECT_EQ(units[3], joinAnnexB({aud, first}));
 }
 
-Bytes encodedSps(bool timing) {
-    VideoEncoder encoder;
-    EncoderSettings settings;
-    settings.width = 320;
-    settings.height = 240;
-    settings.vuiTiming = timing;
-    EXPECT_TRUE(encoder.open(settings)) << encoder.error();
-    auto unit = encoder.encode(true);
-    for (const Bytes& nal : test::cutAtLongStartCodes(unit.value_or(Bytes{}))) {
-        if (nalType(nal) == 7) {
-            return nal;
+// An SPS written element by element: 1280 x 720, VUI with an aspect ratio, optional timing
+// (1 / 60, so its escaped form holds 00 00 03) and a bitstream restriction; the High-profile
+// form adds the chroma syntax and one scaling list.
+class SpsBuilder {
+public:
+    Bytes build(int profile, bool timing) {
+        w_ = RbspWriter();
+        w_.u(8, static_cast<uint32_t>(profile));
+        w_.u(8, 0xC0); // constraint flags
+        w_.u(8, 31);   // level
+        ue(0);         // seq_parameter_set_id
+        if (profile == 100) {
+            ue(1);      // chroma_format_idc
+            ue(0);      // bit_depth_luma_minus8
+            ue(0);      // bit_depth_chroma_minus8
+            w_.u(1, 0); // qpprime_y_zero_transform_bypass_flag
+            w_.u(1, 1); // seq_scaling_matrix_present_flag
+            w_.u(1, 1); // seq_scaling_list_present_flag[0]
+            ue(16);     // delta_scale -8: next scale 0, the default list
+            w_.u(7, 0); // the other seven lists absent
         }
+        ue(0);      // log2_max_frame_num_minus4
+        ue(2);      // pic_order_cnt_type
+        ue(1);      // max_num_ref_frames
+        w_.u(1, 0); // gaps_in_frame_num_value_allowed_flag
+        ue(79);     // pic_width_in_mbs_minus1
+        ue(44);     // pic_height_in_map_units_minus1
+        w_.u(1, 1); // frame_mbs_only_flag
+        w_.u(1, 1); // direct_8x8_inference_flag
+        w_.u(1, 0); // frame_cropping_flag
+        w_.u(1, 1); // vui_parameters_present_flag
+        w_.u(1, 1); // aspect_ratio_info_present_flag
+        w_.u(8, 1); // aspect_ratio_idc
+        w_.u(3, 0); // overscan, video signal type, chroma location: absent
+        w_.u(1, timing ? 1 : 0);
+        if (timing) {
+            w_.u(32, 1);  // num_units_in_tick
+            w_.u(32, 60); // time_scale
+            w_.u(1, 1);   // fixed_frame_rate_flag
+        }
+        w_.u(3, 0); // nal and vcl hrd, pic_struct_present_flag
+        w_.u(1, 1); // bitstream_restriction_flag
+        w_.u(1, 1);
+        for (uint32_t v : {2u, 1u, 16u, 16u, 0u, 1u}) {
+            ue(v);
+        }
+        w_.trailingBits();
+        Bytes nal{0x67};
+        const Bytes escaped = escapeRbsp(w_.bytes());
+        nal.insert(nal.end(), escaped.begin(), escaped.end());
+        return nal;
     }
-    return {};
-}
 
-TEST(SpsTiming, RemovingTimingKeepsEveryOtherBitAndIsIdempotent) {
-    const Bytes with = encodedSps(true);
-    const Bytes without = encodedSps(false);
-    ASSERT_TRUE(readSpsTiming(with).value_or(SpsTiming{}).present);
-    ASSERT_FALSE(readSpsTiming(without).value_or(SpsTiming{true}).present);
-    // The encoder's own SPS with the timing block taken out is the one sent without timing.
-    EXPECT_EQ(removeSpsTiming(with), without);
-    EXPECT_EQ(removeSpsTiming(without), without);
+private:
+    void ue(uint32_t v) {
+        int z = 0;
+        while ((uint64_t{v} + 1) >> (z + 1)) {
+            ++z;
+        }
+        w_.u(z, 0);
+        w_.u(z + 1, v + 1);
+    }
+    RbspWriter w_;
+};
+
+TEST(SpsTiming, RemovingTimingKeepsEveryOtherBit) {
+    for (int profile : {66, 100}) {
+        SCOPED_TRACE(profile);
+        SpsBuilder builder;
+        const Bytes with = builder.build(profile, true);
+        const Bytes without = builder.build(profile, false);
+        const auto timing = readSpsTiming(with);
+        ASSERT_TRUE(timing);
+        EXPECT_TRUE(timing->present);
+        EXPECT_EQ(timing->numUnitsInTick, 1u);
+        EXPECT_EQ(timing->timeScale, 60u);
+        EXPECT_NE(unescapeRbsp(with.data(), with.size()), with) << "escaped form has 00 00 03";
+        EXPECT_EQ(removeSpsTiming(with), without);
+        EXPECT_EQ(removeSpsTiming(without), without);
+        EXPECT_FALSE(readSpsTiming(without)->present);
+    }
     EXPECT_FALSE(removeSpsTiming(Bytes{0x67}));
     EXPECT_FALSE(removeSpsTiming(Bytes{0x68, 1, 2}));
 }

@@ -160,7 +160,11 @@ std::vector<Picture> Decoder::decode(const Bytes& accessUnit) {
         p.height = frame_->height;
         p.frameRateNum = context_->framerate.num;
         p.frameRateDen = context_->framerate.den;
+#ifdef AV_FRAME_FLAG_KEY
+        p.key = (frame_->flags & AV_FRAME_FLAG_KEY) != 0;
+#else
         p.key = frame_->key_frame != 0;
+#endif
         auto copy = [&](int plane, int w, int h) {
             Bytes out;
             for (int row = 0; row < h; ++row) {
