@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include "carsim/media/media_stream.h"
