@@ -2,20 +2,22 @@
 
 #include <exception>
 
+#include "client/stream_stats_collector.h"
 #include "module/logo_image.h"
 #include "module/logo_installer.h"
 
-namespace {
-// A namespace-scope object of the shared library: its destructor runs when the host unloads
-// the module.
-ModuleState state;
-} // namespace
-
 ModuleState& moduleState() noexcept {
+    // Destroyed when the host unloads the module. Made on first use (the host's first call),
+    // which is after every namespace-scope object of the module was initialised, so it is
+    // destroyed before them: the collector's own storage is still alive when the destructor
+    // stops the collector.
+    static ModuleState state;
     return state;
 }
 
-ModuleState::~ModuleState() = default;
+ModuleState::~ModuleState() {
+    StreamStatsCollector::destroyCurrent();
+}
 
 void ModuleState::installLogoOnce() noexcept {
     try {

@@ -10,7 +10,8 @@
 class ModuleState {
 public:
     ModuleState() = default;
-    // Runs at unload; every source instance has been destroyed by then.
+    // Runs at unload (every source instance has been destroyed by then): stops and frees the
+    // statistics collector, if one was made.
     ~ModuleState();
     ModuleState(const ModuleState&) = delete;
     ModuleState& operator=(const ModuleState&) = delete;
