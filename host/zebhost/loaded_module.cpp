@@ -41,7 +41,8 @@ std::unique_ptr<LoadedModule> LoadedModule::load(const std::string& path, std::s
     const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
     void* library = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
-        const char* reason = dlerror();
+        // Modules are loaded on the main thread only.
+        const char* reason = dlerror(); // NOLINT(concurrency-mt-unsafe)
         error = reason ? reason : "dlopen failed";
         return nullptr;
     }

@@ -75,7 +75,7 @@ void fakeRender(void* data, gs_effect_t* effect) {
     gs_technique_end(tech);
 
     if (source->renders % 2 == 1) {
-        std::vector<uint8_t> green(16 * 16 * 4);
+        std::vector<uint8_t> green(size_t{16} * 16 * 4);
         for (size_t i = 0; i < green.size(); i += 4) {
             green[i + 1] = 255;
             green[i + 3] = 255;

@@ -15,7 +15,7 @@ TEST(PngTest, CanvasWrittenAndLoadedBackIsTheSame) {
     zeb_canvas_t* canvas = zeb_canvas_create(7, 5);
     gs_texture_t* tex = nullptr;
     {
-        std::vector<uint8_t> pixels(5 * 5 * 4);
+        std::vector<uint8_t> pixels(size_t{5} * 5 * 4);
         for (size_t i = 0; i < pixels.size(); ++i) {
             pixels[i] = static_cast<uint8_t>(i * 37 + 11);
         }
@@ -51,7 +51,7 @@ TEST(PngTest, CanvasWrittenAndLoadedBackIsTheSame) {
     EXPECT_EQ(image.cy, 5u);
     EXPECT_EQ(image.format, GS_RGBA);
     ASSERT_NE(image.texture_data, nullptr);
-    EXPECT_EQ(memcmp(image.texture_data, zeb_canvas_pixels(canvas), 7 * 5 * 4), 0);
+    EXPECT_EQ(memcmp(image.texture_data, zeb_canvas_pixels(canvas), size_t{7} * 5 * 4), 0);
     gs_image_file_free(&image);
     zeb_canvas_destroy(canvas);
 }

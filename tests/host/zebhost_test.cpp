@@ -220,7 +220,7 @@ TEST(ZebhostTest, SnapshotsEverySecondAndAtExit) {
     ASSERT_TRUE(image.loaded);
     ASSERT_EQ(image.cx, 1280u);
     ASSERT_EQ(image.cy, 720u);
-    const uint8_t* corner = image.texture_data + (719 * 1280 + 1279) * 4;
+    const uint8_t* corner = image.texture_data + (size_t{719} * 1280 + 1279) * 4;
     EXPECT_EQ(corner[0], 255);
     EXPECT_EQ(corner[1], 0);
     EXPECT_EQ(corner[2], 0);
