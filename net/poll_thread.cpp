@@ -5,6 +5,7 @@
 
 void NetManager::pollLoop() noexcept {
     pollingManager_ = this;
+    nameCurrentThread("drivon-poll");
     // Best effort: without the privilege the thread reads at normal priority.
     (void)raiseThreadPriority();
     while (running_) {
@@ -78,40 +79,41 @@ void NetManager::pollPass() {
 }
 
 void NetManager::readSocket(int socket, uint64_t registration, int64_t timestamp) {
-    int kind = 0;
+    uint8_t buffer[kReadBufferSize];
+    long received = 0;
+    int failure = 0;
     std::shared_ptr<NetConnection> owner;
+    SocketEntry dropped; // destroyed after the lock is released
     {
+        // The read itself happens under the lock too (it never blocks): a client thread
+        // closing the socket meanwhile could otherwise hand its number to another socket or
+        // file, and this read would take that one's data.
         std::lock_guard<SpinLock> guard(lock_);
         const auto entry = sockets_.find(socket);
         if (entry == sockets_.end() || entry->second.registration != registration) {
             return;
         }
-        kind = entry->second.kind;
-        owner = entry->second.owner;
-    }
-    uint8_t buffer[kReadBufferSize];
-    long received = 0;
-    if (kind == kSocketTcp) {
-        received = receiveStream(socket, buffer, sizeof(buffer));
+        const bool stream = entry->second.kind == kSocketTcp;
+        received = stream ? receiveStream(socket, buffer, sizeof(buffer))
+                          : receiveDatagram(socket, buffer, sizeof(buffer));
         if (received < 0 && isWouldBlock(lastSocketError())) {
             return;
         }
-        if (received <= 0) {
+        if (received <= 0 && stream) {
             // Closed here, not just dropped: one handle per device-side close would leak.
-            if (dropSocket(socket, registration, true)) {
-                reportError(socket, kNetRecvFailed);
-            }
-            return;
+            closeSocket(socket);
+            dropped = std::move(entry->second);
+            sockets_.erase(entry);
+            failure = kNetRecvFailed;
+        } else if (received <= 0) {
+            failure = kNetRecvfromFailed;
+        } else {
+            owner = entry->second.owner;
         }
-    } else {
-        received = receiveDatagram(socket, buffer, sizeof(buffer));
-        if (received < 0 && isWouldBlock(lastSocketError())) {
-            return;
-        }
-        if (received <= 0) {
-            reportError(socket, kNetRecvfromFailed);
-            return;
-        }
+    }
+    if (failure != 0) {
+        reportError(socket, failure);
+        return;
     }
     stream_stats::addReceivedBytes(static_cast<uint32_t>(received));
     auto packet = std::make_unique<NetPacket>();

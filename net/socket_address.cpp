@@ -2,10 +2,6 @@
 
 #include <cstring>
 
-#ifndef _WIN32
-#include <netdb.h>
-#endif
-
 int resolveAddress(const std::string& host, sockaddr_storage& address) {
     std::memset(&address, 0, sizeof(address));
     addrinfo hints{};

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <ifaddrs.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -117,6 +118,8 @@ bool isWouldBlock(int error) {
 bool raiseThreadPriority() {
     return ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != 0;
 }
+
+void nameCurrentThread(const char*) {}
 
 std::vector<AdapterAddress> listAdapterAddresses() {
     std::vector<AdapterAddress> result;
@@ -277,6 +280,10 @@ bool raiseThreadPriority() {
         return false;
     }
     return ::setpriority(PRIO_PROCESS, tid, current - 2) == 0;
+}
+
+void nameCurrentThread(const char* name) {
+    ::pthread_setname_np(::pthread_self(), name);
 }
 
 std::vector<AdapterAddress> listAdapterAddresses() {

@@ -10,6 +10,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #endif
@@ -64,6 +65,8 @@ bool isWouldBlock(int error);
 
 // Best effort: false when the system refused; the caller goes on at normal priority.
 bool raiseThreadPriority();
+// Names the calling thread for debuggers and /proc; at most 15 characters.
+void nameCurrentThread(const char* name);
 
 // First IPv4 address of one network interface, with its mask; both in network byte order.
 struct AdapterAddress {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -256,6 +257,58 @@ TEST_F(NetManagerIo, HangUpReportsOnceAndClosesTheSocket) {
         Packet packet;
         ASSERT_TRUE(media->receive(packet, 10000));
     }
+    EXPECT_EQ(errors_.entries().size(), 1u);
+}
+
+TEST_F(NetManagerIo, SendToAPeerThatHasGoneFailsWithoutABrokenPipeSignal) {
+    TcpListener listener;
+    UdpPeer device;
+    auto manager = makeManager();
+    auto control = manager->createConnection();
+    auto media = manager->createConnection();
+    int tcp = -1;
+    int udp = -1;
+    ASSERT_EQ(control->open(NetManager::kSocketTcp, listener.port(), tcp), 0);
+    ASSERT_EQ(media->open(NetManager::kSocketUdp, device.port(), udp), 0);
+    const int peer = listener.accept();
+    ASSERT_GE(peer, 0);
+
+    // Park the poll thread in a handler so it cannot drop the socket before the sends below.
+    std::mutex gate;
+    std::unique_lock<std::mutex> closed(gate);
+    std::atomic<bool> parked{false};
+    media->setPacketHandler([&](Packet) {
+        parked = true;
+        std::lock_guard<std::mutex> wait(gate);
+    });
+    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("park")));
+    ASSERT_TRUE(waitFor([&] { return parked.load(); }));
+
+    close(peer);
+    // The first send after the close draws a reset; one of the next ones meets the broken
+    // pipe, which must come back as a failure, not as a signal.
+    EXPECT_TRUE(waitFor(
+        [&] { return !control->send(NetManager::makePacket(tcp, bytesOf("are you there?"))); }));
+    EXPECT_EQ(errors_.entries(), (std::vector<std::pair<int, int>>{{tcp, kNetSendFailed}}));
+    closed.unlock();
+}
+
+TEST_F(NetManagerIo, HandleClosedBehindTheManagersBackIsDropped) {
+    UdpPeer device;
+    auto manager = makeManager();
+    auto first = manager->createConnection();
+    auto second = manager->createConnection();
+    int stale = -1;
+    int live = -1;
+    ASSERT_EQ(first->open(NetManager::kSocketUdp, device.port(), stale), 0);
+    ASSERT_EQ(second->open(NetManager::kSocketUdp, device.port(), live), 0);
+    close(stale);
+    ASSERT_TRUE(waitFor([&] { return first->localPort(stale) == NetManager::kUnknownPort; }));
+    EXPECT_EQ(errors_.entries(), (std::vector<std::pair<int, int>>{{stale, kNetHangUp}}));
+
+    ASSERT_TRUE(device.sendTo(second->localPort(live), bytesOf("still polled")));
+    Packet packet;
+    ASSERT_TRUE(second->receive(packet, 10000));
     EXPECT_EQ(errors_.entries().size(), 1u);
 }
 
