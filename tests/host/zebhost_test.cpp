@@ -126,6 +126,12 @@ TEST(ZebhostTest, ModuleThatCannotBeUsedEndsWithStatus2) {
         EXPECT_NE(zebhost.err().find("cannot load module"), std::string::npos);
     }
     {
+        // A perfectly good shared object that is no module.
+        ZebhostProcess zebhost({"--module", ZEB_LIBRARY_PATH});
+        EXPECT_EQ(zebhost.wait(), 2);
+        EXPECT_NE(zebhost.err().find("zeb_module_load"), std::string::npos) << zebhost.err();
+    }
+    {
         ZebhostProcess zebhost({"--module", FAKE_MODULE_PATH, "--config-dir", dir.path()},
                                {{"FAKE_MODULE_TYPE", "other"}});
         EXPECT_EQ(zebhost.wait(), 2);
