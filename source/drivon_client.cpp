@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <new>
+#include <pthread.h>
 
 std::unique_ptr<DrivonClient> DrivonClient::create(zeb_data_t* settings, zeb_source_t* source,
                                                    zeb_module_t* module) noexcept {
@@ -49,6 +50,7 @@ DrivonClient::~DrivonClient() {
 }
 
 void DrivonClient::waitForTeardown() noexcept {
+    pthread_setname_np(pthread_self(), "drivon-device");
     std::unique_lock lock(teardownMutex);
     teardownSignal.wait(lock, [this] { return !running.load(); });
 }

@@ -16,6 +16,9 @@
 #include "source/source_textures.h"
 #include "zeb/zeb.h"
 
+// Final and never deleted through its interface (whose destructor is protected), so a
+// non-virtual destructor is safe here.
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor)
 class DrivonClient final : public Drivon::DrivonClientInterface {
 public:
     // Packed colours (bytes R, G, B, A from the lowest) of the fill shown while no video flows.

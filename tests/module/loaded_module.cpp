@@ -19,7 +19,7 @@ void bind(void* library, const char* symbol, Function*& out) {
 LoadedModule::LoadedModule(Handle which) {
     library = dlopen(DRIVON_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     if (!library) {
-        ADD_FAILURE() << dlerror();
+        ADD_FAILURE() << dlerror(); // NOLINT(concurrency-mt-unsafe): no other thread loads
         return;
     }
     void (*setPointer)(zeb_module_t*) = nullptr;
