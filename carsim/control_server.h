@@ -1,0 +1,65 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+
+#include "carsim/fault_schedule.h"
+#include "carsim/json_splitter.h"
+#include "carsim/socket_util.h"
+#include "carsim/wire_log.h"
+
+namespace carsim {
+
+// What a family does with its control connection's requests.
+class ControlHandler {
+public:
+    virtual ~ControlHandler() = default;
+    virtual void onConnected(const sockaddr_storage& peer, FaultSchedule::Clock::time_point at) = 0;
+    // The bytes of the answer, or none to stay silent.
+    virtual std::optional<std::string> onRequest(const std::string& request) = 0;
+    virtual void onClosed() = 0;
+};
+
+enum class AnswerWrites { Whole, Split };
+
+// TCP 8080: one control client at a time. A new connection replaces the one before (a client
+// that reconnects after losing its link must not find the car busy with a stale socket).
+// Requests are bare JSON objects, cut out of the stream as they complete.
+class ControlServer {
+public:
+    static constexpr uint16_t kPort = 8080;
+
+    ControlServer(ControlHandler& handler, const FaultSchedule& faults, WireLog& log);
+    ~ControlServer();
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+
+    bool start();
+    void stop();
+
+private:
+    void run() noexcept;
+    void accept();
+    void readClient();
+    void closeClient(const char* reason);
+    void answer(const std::string& bytes);
+
+    ControlHandler& handler;
+    const FaultSchedule& faults;
+    WireLog& log;
+    UniqueFd listener;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+
+    // Owned by the server thread.
+    UniqueFd client;
+    sockaddr_storage clientPeer{};
+    std::optional<FaultSchedule::Clock::time_point> closeAt;
+    JsonSplitter splitter;
+};
+
+} // namespace carsim

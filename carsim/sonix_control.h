@@ -1,0 +1,56 @@
+#pragma once
+
+#include <functional>
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "carsim/control_server.h"
+#include "carsim/firmware_receiver.h"
+#include "carsim/video_stream.h"
+
+namespace carsim {
+
+// Status codes of the Sonix control answers ("resp_status").
+enum SonixStatus : int {
+    kStatusOk = 0,
+    kStatusInstalling = 1, // firmware installation still running
+    kStatusBadParameter = 2,
+    kStatusNotReady = 3,  // e.g. installing an image that never arrived
+    kStatusUnknown = 255, // not a request the car knows
+};
+
+// The Sonix car's side of the JSON control channel: one compact JSON answer per request.
+class SonixControl : public ControlHandler {
+public:
+    SonixControl(CarState& state, VideoStream& video, const FaultSchedule& faults, WireLog& log,
+                 double installSeconds);
+
+    void onConnected(const sockaddr_storage& peer, FaultSchedule::Clock::time_point at) override;
+    std::optional<std::string> onRequest(const std::string& request) override;
+    void onClosed() override;
+
+    // The answer object to one parsed request; none when the car stays silent.
+    std::optional<nlohmann::json> answer(const nlohmann::json& request);
+
+private:
+    using Command = std::function<int(const nlohmann::json& request, nlohmann::json& reply)>;
+    std::map<std::string, Command> commands();
+
+    int heartbeat(nlohmann::json& reply);
+    int setWifi(const nlohmann::json& request);
+    int setCarConfig(const nlohmann::json& request);
+    int sendFirmware(const nlohmann::json& request, nlohmann::json& reply);
+    int upgradeFirmware();
+    int firmwareStatus();
+
+    CarState& state;
+    VideoStream& video;
+    const FaultSchedule& faults;
+    FirmwareReceiver firmware;
+    const double installSeconds;
+    const std::map<std::string, Command> table;
+    FaultSchedule::Clock::time_point connectedAt{};
+};
+
+} // namespace carsim
