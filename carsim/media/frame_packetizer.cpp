@@ -54,7 +54,7 @@ std::vector<Bytes> FramePacketizer::packetize(uint16_t frameNumber, const Bytes&
     const int m = parity_;
     const auto frameLength = static_cast<uint32_t>(frame.size());
     std::vector<Bytes> datagrams;
-    datagrams.reserve(static_cast<size_t>(k + m));
+    datagrams.reserve(static_cast<size_t>(k) + static_cast<size_t>(m));
 
     // Zero-padded working blocks: the parity of the padding is zero, so encoding the larger
     // block gives the shard's parity in its first shard bytes.

@@ -93,7 +93,8 @@ std::vector<Bytes> GarbageGenerator::makeOwnFrame(GarbageKind kind, uint16_t fra
     case GarbageKind::TooManyPackets:
         return {packet(frameNumber, 300, 1, 300, kShard, kShard, kShard, shardOfFiller)};
     case GarbageKind::PayloadOverShard:
-        return {packet(frameNumber, 1, 1, 1, kShard, 3 * kShard, kShard, filler(3 * kShard))};
+        return {
+            packet(frameNumber, 1, 1, 1, kShard, 3 * kShard, kShard, filler(size_t{3} * kShard))};
     case GarbageKind::HugeFrameLength:
         return {packet(frameNumber, 1, 1, 1, kShard, kShard, 0xFFFFFFFFu, shardOfFiller)};
     case GarbageKind::DisagreeingHeaders:

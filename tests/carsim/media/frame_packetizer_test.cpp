@@ -25,7 +25,8 @@ Bytes randomFrame(size_t size, uint32_t seed) {
 }
 
 // Rebuilds the frame after erasing the given packet indices.
-std::optional<Bytes> rebuildWithout(const std::vector<Bytes>& datagrams, std::set<int> erase) {
+std::optional<Bytes> rebuildWithout(const std::vector<Bytes>& datagrams,
+                                    const std::set<int>& erase) {
     auto frames = groupByFrame(datagrams, erase);
     if (frames.size() != 1) {
         return std::nullopt;
@@ -96,11 +97,12 @@ TEST(FramePacketizer, ParityIsTheBytewiseCauchySumOverGf256) {
     ASSERT_EQ(datagrams.size(), static_cast<size_t>(k + m));
     int* matrix = cauchy_original_coding_matrix(k, m, 8);
     for (int j = 0; j < m; ++j) {
-        const Bytes parity = parseWire(datagrams[static_cast<size_t>(k + j)])->payload;
+        const Bytes parity =
+            parseWire(datagrams.at(static_cast<size_t>(k) + static_cast<size_t>(j)))->payload;
         for (int b = 0; b < shard; ++b) {
             int sum = 0;
             for (int i = 0; i < k; ++i) {
-                const size_t at = static_cast<size_t>(i * shard + b);
+                const size_t at = static_cast<size_t>(i) * shard + static_cast<size_t>(b);
                 const int byte = at < frame.size() ? frame[at] : 0;
                 sum ^= galois_single_multiply(matrix[j * k + i], byte, 8);
             }
@@ -129,8 +131,8 @@ TEST(FramePacketizer, LargeFrameGetsLargerShardsAndStaysWithin256PacketsAnd2048B
 
 TEST(FramePacketizer, RefusesFramesNoShardCanCarryAndEmptyFrames) {
     FramePacketizer packetizer(1024, 2);
-    EXPECT_EQ(packetizer.shardSizeFor(254 * 2032), 2032);
-    EXPECT_TRUE(packetizer.packetize(0, randomFrame(254 * 2032 + 1, 1)).empty());
+    EXPECT_EQ(packetizer.shardSizeFor(size_t{254} * 2032), 2032);
+    EXPECT_TRUE(packetizer.packetize(0, randomFrame(size_t{254} * 2032 + 1, 1)).empty());
     EXPECT_TRUE(packetizer.packetize(0, {}).empty());
 }
 

@@ -261,7 +261,7 @@ TEST(MediaStream, FaultsComeFromTheSeed) {
     options.duplicatePercent = 10;
     options.reorderPercent = 10;
     options.seed = 42;
-    auto datagramsOf = [](MediaOptions o) {
+    auto datagramsOf = [](const MediaOptions& o) {
         MediaStream stream(o);
         EXPECT_TRUE(stream.open());
         std::vector<Bytes> all;
