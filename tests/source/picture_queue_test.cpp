@@ -8,20 +8,6 @@ std::vector<uint8_t> picture(uint8_t tag) {
 }
 } // namespace
 
-TEST(PictureQueue, ThirtyPicturesStayAndTheThirtyFirstClearsTheQueue) {
-    PictureQueue queue;
-    for (uint8_t i = 1; i <= PictureQueue::kMaxQueuedFrames; ++i) {
-        ASSERT_EQ(queue.push(picture(i)), PictureQueue::PushResult::Queued);
-    }
-    EXPECT_EQ(queue.size(), 30u);
-    EXPECT_EQ(queue.push(picture(31)), PictureQueue::PushResult::Cleared);
-    EXPECT_EQ(queue.size(), 0u);
-    EXPECT_FALSE(queue.takeFront());
-    // The limit counts afresh after a clearing.
-    EXPECT_EQ(queue.push(picture(32)), PictureQueue::PushResult::Queued);
-    EXPECT_EQ(queue.size(), 1u);
-}
-
 TEST(PictureQueue, TakesPicturesOldestFirstAsCopiesOfWhatWasPushed) {
     PictureQueue queue;
     std::vector<uint8_t> buffer = picture(1);
@@ -30,14 +16,5 @@ TEST(PictureQueue, TakesPicturesOldestFirstAsCopiesOfWhatWasPushed) {
     queue.push(buffer);
     EXPECT_EQ(queue.takeFront(), picture(1));
     EXPECT_EQ(queue.takeFront(), picture(2));
-    EXPECT_FALSE(queue.takeFront());
-}
-
-TEST(PictureQueue, ClearDropsEverything) {
-    PictureQueue queue;
-    queue.push(picture(1));
-    queue.push(picture(2));
-    queue.clear();
-    EXPECT_EQ(queue.size(), 0u);
     EXPECT_FALSE(queue.takeFront());
 }
