@@ -58,8 +58,9 @@ bool Car::start() {
     }
     started = true; // so that stop undoes a partial start
     bool sonix = options.family == Family::Sonix;
-    bool ok = discovery.start() && media.start() && (!sonix || auxMedia.start()) &&
-              (!sonix || wheel.start()) && (!sonix || rtsp.start()) && control.start();
+    // Discovery last: a car announces itself only once every endpoint is up.
+    bool ok = media.start() && (!sonix || auxMedia.start()) && (!sonix || wheel.start()) &&
+              (!sonix || rtsp.start()) && control.start() && discovery.start();
     if (ok && options.streamTo) {
         ok = video.start(media.fd(), *options.streamTo, encoderKbps());
     }
@@ -77,13 +78,13 @@ void Car::stop() {
         return;
     }
     // Reverse order of start; the video goes before the socket it sends from.
+    discovery.stop();
     video.stop();
     control.stop();
     rtsp.stop();
     wheel.stop();
     auxMedia.stop();
     media.stop();
-    discovery.stop();
     started = false;
 }
 

@@ -24,9 +24,7 @@ std::array<uint8_t, 5> CarState::statusBytes() {
     uint8_t bits = static_cast<uint8_t>((settings.errorFlags != 0 ? 1 : 0) |
                                         (settings.car.gyroSteeringEnabled ? 2 : 0) |
                                         (settings.car.motorsDisengaged ? 4 : 0));
-    // Bits 0 and 3: a card is in and readable.
-    uint8_t flags = settings.sd.present ? 0x09 : 0x00;
-    return {count, signal, battery, bits, flags};
+    return {count, signal, battery, bits, settings.deviceFlags};
 }
 
 std::string toHex(const uint8_t* data, size_t size) {

@@ -71,8 +71,9 @@ struct CarSettings {
     FirmwareState firmware;
     std::string videoFirmwareVersion = "V_2.10.00_37B_X_Y";
     std::vector<std::string> visibleNetworks = {"Office-5G", "HomeNet", "CafeFree", "HomeNet"};
-    std::string clock;      // last time the client set, as it sent it
-    uint8_t errorFlags = 0; // cleared by acknowledgements
+    std::string clock;          // last time the client set, as it sent it
+    uint8_t errorFlags = 0;     // cleared by acknowledgements
+    uint8_t deviceFlags = 0x09; // bits 0 and 3: a card is in and readable
     struct Wheel {
         int32_t x = 0, y = 0;
         uint64_t packets = 0;

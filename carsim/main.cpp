@@ -16,6 +16,8 @@ CarSettings initialSettings(const Options& options) {
     s.mcu.fwMinor = options.fwMinor;
     s.videoFirmwareVersion = options.fwVersion;
     s.wifi.ssid = options.name;
+    // The heartbeat and the video's slice trailers report the same device flags.
+    s.deviceFlags = options.media.deviceFlags;
     return s;
 }
 

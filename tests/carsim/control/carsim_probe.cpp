@@ -1,0 +1,112 @@
+// carsim_probe: checks a simulated car from the host side of a test network.
+//
+//   carsim_probe discover [ADDR]...          probe (default 192.168.99.1 and 192.168.99.255);
+//                                            prints each valid answer; fails when none came
+//   carsim_probe stream ADDR [DATAGRAMS]     discover ADDR, set up its video as its family does
+//                                            and wait for DATAGRAMS (default 100) media packets
+#include <cstdio>
+#include <string>
+
+#include "car_client.h"
+
+using namespace carclient;
+
+namespace {
+
+struct Found {
+    int kind = -1;
+    std::string name;
+    std::string from;
+};
+
+std::vector<Found> discover(const std::vector<std::string>& targets) {
+    Fd socket = udpSocket();
+    for (const auto& target : targets) {
+        sendDatagram(socket.get(), ipv4(target, 19266), probe());
+    }
+    std::vector<Found> found;
+    sockaddr_in from{};
+    while (auto answer = receiveDatagram(socket.get(), milliseconds(1000), &from)) {
+        if (!answerValid(*answer, 0)) {
+            continue;
+        }
+        char address[32];
+        std::snprintf(address, sizeof address, "%u.%u.%u.%u", from.sin_addr.s_addr & 255,
+                      from.sin_addr.s_addr >> 8 & 255, from.sin_addr.s_addr >> 16 & 255,
+                      from.sin_addr.s_addr >> 24);
+        found.push_back({(*answer)[7], answerName(*answer), address});
+    }
+    return found;
+}
+
+int streamSonix(const std::string& address, int wanted) {
+    TcpClient control;
+    if (!control.connect(ipv4(address, 8080)) ||
+        !sonixExchange(control, {{"type", "mendrel_get_mcu_version"}})) {
+        std::fprintf(stderr, "no control answer\n");
+        return 1;
+    }
+    Fd media = udpSocket();
+    sendDatagram(media.get(), ipv4(address, 4500), {'d', 'u', 'm', 'm', 'y'});
+    TcpClient rtsp;
+    std::string error;
+    auto session = rtsp.connect(ipv4(address, 554)) ? rtspPlay(rtsp, localPort(media.get()), &error)
+                                                    : std::nullopt;
+    if (!session) {
+        std::fprintf(stderr, "RTSP failed at %s\n", error.c_str());
+        return 1;
+    }
+    int got = countMediaDatagrams(media.get(), wanted, milliseconds(10000));
+    rtspTeardown(rtsp, *session);
+    std::printf("%d media datagrams from %s:4500\n", got, address.c_str());
+    return got >= wanted ? 0 : 1;
+}
+
+int streamZoderiv(const std::string& address, int wanted) {
+    TcpClient control;
+    Fd media = udpSocket();
+    nlohmann::json handshake = {{"realtimePort", localPort(media.get())}};
+    if (!control.connect(ipv4(address, 8080)) ||
+        !zoderivExchange(control, "connection_handshake", 0, handshake)) {
+        std::fprintf(stderr, "no handshake\n");
+        return 1;
+    }
+    sendDatagram(media.get(), ipv4(address, 8082), {'d', 'u', 'm', 'm', 'y'});
+    auto enabled = zoderivExchange(control, "enable_video_streaming", 1, {{"enabled", true}});
+    if (!enabled || enabled->body.value("resp_status", -1) != 0) {
+        std::fprintf(stderr, "streaming not enabled\n");
+        return 1;
+    }
+    int got = countMediaDatagrams(media.get(), wanted, milliseconds(10000));
+    zoderivExchange(control, "enable_video_streaming", 2, {{"enabled", false}});
+    std::printf("%d media datagrams from %s:8082\n", got, address.c_str());
+    return got >= wanted ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "discover") {
+        std::vector<std::string> targets(argv + 2, argv + argc);
+        if (targets.empty()) {
+            targets = {"192.168.99.1", "192.168.99.255"};
+        }
+        auto found = discover(targets);
+        for (const auto& f : found) {
+            std::printf("kind=%d name=%s from=%s\n", f.kind, f.name.c_str(), f.from.c_str());
+        }
+        return found.empty() ? 1 : 0;
+    }
+    if (mode == "stream" && argc >= 3) {
+        int wanted = argc > 3 ? std::atoi(argv[3]) : 100;
+        auto found = discover({argv[2]});
+        if (found.empty()) {
+            std::fprintf(stderr, "no discovery answer from %s\n", argv[2]);
+            return 1;
+        }
+        return found[0].kind == 1 ? streamZoderiv(argv[2], wanted) : streamSonix(argv[2], wanted);
+    }
+    std::fprintf(stderr, "usage: carsim_probe discover [ADDR]... | stream ADDR [DATAGRAMS]\n");
+    return 2;
+}
