@@ -12,7 +12,7 @@ namespace carsim {
 struct WifiSettings {
     bool autoChannel = true;
     int channel = 6;
-    std::string ssid;
+    std::string ssid = "carsim"; // the car's own access point
     std::string password = "12345678";
     std::string mac = "02:44:52:56:4F:4E";
     bool deviceMode = false; // joined to another access point instead of being one

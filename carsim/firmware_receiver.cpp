@@ -49,6 +49,9 @@ void FirmwareReceiver::stop() {
 
 bool FirmwareReceiver::waitDone(std::chrono::milliseconds limit) {
     std::unique_lock lock(doneMutex);
+    if (!thread.joinable()) {
+        return done; // no transfer was ever started
+    }
     return doneChanged.wait_for(lock, limit, [this] { return done; });
 }
 
