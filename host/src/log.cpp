@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
 #include "zeb/zeb-runner.h"
@@ -54,17 +55,22 @@ void writeAll(int fd, const std::string& text) {
 extern "C" {
 
 ZEB_API void blogva(int level, const char* format, va_list args) {
-    std::string message = formatMessage(format, args);
-    // Modules end some messages with a line feed and others not; the line is the same.
-    if (!message.empty() && message.back() == '\n') {
-        message.pop_back();
-    }
+    const std::string message = formatMessage(format, args);
     std::lock_guard lock(logMutex);
     if (logHandler) {
+        // Handlers see the text exactly as the module formatted it, line feed included.
         logHandler(level, message.c_str(), logHandlerParam);
         return;
     }
-    writeAll(STDERR_FILENO, "[" + std::to_string(level) + "] " + message + "\n");
+    // Modules end some messages with a line feed and others not; the line is the same.
+    std::string_view body = message;
+    if (!body.empty() && body.back() == '\n') {
+        body.remove_suffix(1);
+    }
+    std::string line;
+    line.reserve(body.size() + 16);
+    line.append("[").append(std::to_string(level)).append("] ").append(body).append("\n");
+    writeAll(STDERR_FILENO, line);
 }
 
 ZEB_API void blog(int level, const char* format, ...) {

@@ -51,7 +51,7 @@ TEST(LogTest, LongMessagesAreNotCut) {
     const std::string longText(5000, 'y');
     blog(LOG_INFO, "%s|%d\n", longText.c_str(), 7);
     ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(log.lines()[0].message, longText + "|7");
+    EXPECT_EQ(log.lines()[0].message, longText + "|7\n");
 }
 
 TEST(LogTest, HandlerReplacesStderrUntilReset) {
@@ -63,7 +63,7 @@ TEST(LogTest, HandlerReplacesStderrUntilReset) {
             blog(LOG_INFO, "[drivon] captured\n");
             ASSERT_EQ(log.lines().size(), 1u);
             EXPECT_EQ(log.lines()[0].level, LOG_INFO);
-            EXPECT_EQ(log.lines()[0].message, "[drivon] captured");
+            EXPECT_EQ(log.lines()[0].message, "[drivon] captured\n");
         }
         blog(LOG_INFO, "after");
     }

@@ -6,7 +6,7 @@
 
 namespace {
 
-const char* const kOverflowLine = "[drivon] Buffered too many frames, clearing";
+const char* const kOverflowLine = "[drivon] Buffered too many frames, clearing\n";
 
 // 40 access units of one stream, encoded once for all tests here.
 const std::vector<std::vector<uint8_t>>& stream() {

@@ -23,7 +23,8 @@ ZEB_API size_t zeb_runner_source_count(void);
 ZEB_API void zeb_runner_clear_sources(void);
 
 // Log lines: by default each blog call is one line "[LEVEL] MESSAGE" on stderr (one trailing
-// line feed of MESSAGE dropped). A handler replaces that; null restores it.
+// line feed of MESSAGE dropped). A handler replaces that and receives MESSAGE exactly as
+// formatted, trailing line feed included; null restores stderr.
 typedef void (*zeb_log_handler_t)(int level, const char* message, void* param);
 ZEB_API void zeb_runner_set_log_handler(zeb_log_handler_t handler, void* param);
 
