@@ -44,14 +44,14 @@ prefix="dv$$"
 bridgeNs="${prefix}br"
 hostNs="${prefix}h"
 madeNs=()
-carPids=()
+startedPids=()
 
 cleanup() {
     local pid ns waited
-    for pid in "${carPids[@]}"; do
+    for pid in "${startedPids[@]}"; do
         kill -TERM "$pid" 2>/dev/null
     done
-    for pid in "${carPids[@]}"; do
+    for pid in "${startedPids[@]}"; do
         waited=0
         while kill -0 "$pid" 2>/dev/null && ((waited < 30)); do
             sleep 0.1
@@ -70,7 +70,7 @@ cleanup() {
         ip netns delete "$ns" 2>/dev/null
     done
     madeNs=()
-    carPids=()
+    startedPids=()
 }
 
 addNamespace() {
@@ -142,20 +142,24 @@ run() {
         attach "$ns" "$address" "c$i"
         export "DRIVON_CAR_NS_$i=$ns" "DRIVON_CAR_ADDR_$i=$address"
         ip netns exec "$ns" sh -c "exec ${cars[i - 1]}" &
-        carPids+=($!)
+        startedPids+=($!)
     done
 
     local deadline=$((SECONDS + readyTimeout))
     for ((i = 1; i <= ${#cars[@]}; i++)); do
         until listening "${prefix}c$i"; do
-            kill -0 "${carPids[i - 1]}" 2>/dev/null || die "car $i ended before it was ready"
+            kill -0 "${startedPids[i - 1]}" 2>/dev/null || die "car $i ended before it was ready"
             ((SECONDS < deadline)) || die "car $i not ready after ${readyTimeout}s"
             sleep 0.05
         done
     done
 
-    ip netns exec "$hostNs" "$@"
-    local status=$?
+    # In the background so that a signal is handled at once (bash runs traps only between
+    # foreground commands); stdin is passed on explicitly, as a background job would get none.
+    ip netns exec "$hostNs" "$@" <&0 &
+    startedPids+=($!)
+    local status=0
+    wait "$!" || status=$?
     cleanup
     return "$status"
 }

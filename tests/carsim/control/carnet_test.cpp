@@ -1,1 +1,109 @@
+// scripts/carnet.sh: the test network works end to end and leaves nothing behind.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "car_process.h"
+
+namespace {
+
+std::string output(const std::string& command) {
+    std::string text;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return text;
+    }
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        text.append(buffer, n);
+    }
+    ::pclose(pipe);
+    return text;
+}
+
+// Every name the run made starts with "dv" and its process id.
+std::string leftovers(pid_t run) {
+    std::string prefix = "dv" + std::to_string(run);
+    std::string found;
+    for (const char* list : {"ip netns list", "ip -o link show"}) {
+        std::string text = output(list);
+        size_t at = 0;
+        while ((at = text.find(prefix, at)) != std::string::npos) {
+            size_t end = text.find_first_of(" :@\n", at);
+            found += text.substr(at, end - at) + " ";
+            at = end;
+        }
+    }
+    return found;
+}
+
+pid_t startCarnet(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"/bin/bash", CARNET_PATH, "run"};
+    all.insert(all.end(), args.begin(), args.end());
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : all) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string car(const char* family, const char* name) {
+    return carclient::carsimPath() + " --family " + family + " --name " + name;
+}
+
+} // namespace
+
+TEST(Carnet, CarsAnswerAndStreamToTheHostNamespaceAndNothingIsLeftBehind) {
+    const std::string probe = CARSIM_PROBE_PATH;
+    std::string host = probe + " discover && " + probe + " stream 192.168.99.1 30 && " + probe +
+                       " stream 192.168.99.3 30 && test \"$DRIVON_CAR_COUNT:$DRIVON_CAR_ADDR_2\" = 2:192.168.99.3" +
+                       " && test \"$(ip -o -4 addr show eth0 | grep -c 192.168.99.2/24)\" = 1";
+    pid_t run = startCarnet({"--car", car("sonix", "car1"), "--car", car("zoderiv", "car2"), "--", "sh", "-c", host});
+    EXPECT_EQ(waitFor(run), 0);
+    EXPECT_EQ(leftovers(run), "");
+}
+
+TEST(Carnet, PassesOnTheHostCommandsFailureAndStillCleansUp) {
+    pid_t run = startCarnet({"--car", car("sonix", "car1"), "--", "sh", "-c", "exit 7"});
+    EXPECT_EQ(waitFor(run), 7);
+    EXPECT_EQ(leftovers(run), "");
+}
+
+TEST(Carnet, ACarThatCannotStartFailsTheRunAndCleansUp) {
+    pid_t run = startCarnet({"--car", "/bin/false", "--", "true"});
+    EXPECT_NE(waitFor(run), 0);
+    EXPECT_EQ(leftovers(run), "");
+}
+
+TEST(Carnet, AnInterruptedRunCleansUp) {
+    pid_t run = startCarnet({"--car", car("zoderiv", "car1"), "--", "sleep", "60"});
+    std::string hostNs = "dv" + std::to_string(run) + "h";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    // Interrupt once the host command runs, i.e. once its namespace holds a process.
+    while (output("ip netns pids " + hostNs + " 2>/dev/null").empty() &&
+           std::chrono::steady_clock::now() < deadline) {
+        ::usleep(20000);
+    }
+    ::kill(run, SIGTERM);
+    EXPECT_NE(waitFor(run), 0);
+    EXPECT_EQ(leftovers(run), "");
+}
