@@ -77,11 +77,12 @@ void Car::stop() {
     if (!started) {
         return;
     }
-    // Reverse order of start; the video goes before the socket it sends from.
+    // The servers first: they are what starts the video. Then the video, before the socket it
+    // sends from is closed.
     discovery.stop();
-    video.stop();
     control.stop();
     rtsp.stop();
+    video.stop();
     wheel.stop();
     auxMedia.stop();
     media.stop();

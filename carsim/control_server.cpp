@@ -101,7 +101,14 @@ void ControlServer::readClient() {
         if (!piece->isObject) {
             continue;
         }
-        if (auto reply = handler.onRequest(piece->bytes)) {
+        std::optional<std::string> reply;
+        try {
+            reply = handler.onRequest(piece->bytes);
+        } catch (const std::exception& e) {
+            // A request the handler chokes on goes unanswered; the connection lives on.
+            std::fprintf(stderr, "carsim: request not handled: %s\n", e.what());
+        }
+        if (reply) {
             answer(*reply);
         }
     }

@@ -1,5 +1,7 @@
 #include "carsim/discovery_responder.h"
 
+#include "carsim/socket_util.h"
+
 namespace carsim {
 
 DiscoveryResponder::DiscoveryResponder(const DiscoveryIdentity& identity, bool sendMalformed,
@@ -18,7 +20,7 @@ void DiscoveryResponder::onDatagram(int fd, const uint8_t* data, size_t size,
     }
     auto send = [&](const std::vector<uint8_t>& datagram) {
         ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
-                 sizeof peer);
+                 addressLength(peer));
     };
     // The malformed ones first, so a client that stops at the first acceptable answer still
     // has to get past them.

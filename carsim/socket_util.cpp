@@ -113,6 +113,10 @@ std::string formatAddress(const sockaddr_storage& address) {
     return "?";
 }
 
+socklen_t addressLength(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
 sockaddr_storage withPort(const sockaddr_storage& address, uint16_t port) {
     sockaddr_storage result = address;
     if (result.ss_family == AF_INET) {

@@ -37,6 +37,7 @@ uint16_t localPort(int fd);
 bool sendAll(int fd, const void* data, size_t size);
 
 std::string formatAddress(const sockaddr_storage& address);
+socklen_t addressLength(const sockaddr_storage& address);
 sockaddr_storage withPort(const sockaddr_storage& address, uint16_t port);
 bool parseHostPort(const std::string& text, sockaddr_storage& out);
 

@@ -22,8 +22,8 @@ bool VideoStream::start(int socketFd, const sockaddr_storage& destination, int b
     options.bitrateKbps = bitrateKbps;
     auto next = std::make_unique<MediaSender>(options);
     if (!next->start(socketFd, destination)) {
-        std::fprintf(stderr, "carsim: video to %s did not start\n",
-                     formatAddress(destination).c_str());
+        std::fprintf(stderr, "carsim: video to %s did not start: %s\n",
+                     formatAddress(destination).c_str(), next->error().c_str());
         return false;
     }
     std::fprintf(stderr, "carsim: video to %s\n", formatAddress(destination).c_str());

@@ -1,13 +1,13 @@
 // scripts/carnet.sh: the test network works end to end and leaves nothing behind.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
+#include <signal.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "car_process.h"
 
@@ -75,9 +75,11 @@ std::string car(const char* family, const char* name) {
 TEST(Carnet, CarsAnswerAndStreamToTheHostNamespaceAndNothingIsLeftBehind) {
     const std::string probe = CARSIM_PROBE_PATH;
     std::string host = probe + " discover && " + probe + " stream 192.168.99.1 30 && " + probe +
-                       " stream 192.168.99.3 30 && test \"$DRIVON_CAR_COUNT:$DRIVON_CAR_ADDR_2\" = 2:192.168.99.3" +
+                       " stream 192.168.99.3 30 && test \"$DRIVON_CAR_COUNT:$DRIVON_CAR_ADDR_2\" = "
+                       "2:192.168.99.3" +
                        " && test \"$(ip -o -4 addr show eth0 | grep -c 192.168.99.2/24)\" = 1";
-    pid_t run = startCarnet({"--car", car("sonix", "car1"), "--car", car("zoderiv", "car2"), "--", "sh", "-c", host});
+    pid_t run = startCarnet(
+        {"--car", car("sonix", "car1"), "--car", car("zoderiv", "car2"), "--", "sh", "-c", host});
     EXPECT_EQ(waitFor(run), 0);
     EXPECT_EQ(leftovers(run), "");
 }

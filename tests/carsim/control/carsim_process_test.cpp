@@ -1,8 +1,9 @@
 // The real simulator, each test in a network namespace of its own, reached on 127.0.0.1.
-#include <gtest/gtest.h>
+#include <fstream>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <gtest/gtest.h>
 
 #include "car_client.h"
 #include "car_process.h"
@@ -219,7 +220,8 @@ TEST_F(CarTest, RtspRefusesPlayForAnotherSession) {
     startCar({"--family", "sonix"});
     TcpClient rtsp;
     ASSERT_TRUE(rtsp.connect(ipv4("127.0.0.1", 554)));
-    ASSERT_TRUE(rtsp.send("PLAY rtsp://192.168.99.1/media/stream2/ RTSP/1.0\r\nSession: 1\r\nCSeq: 5\r\n\r\n"));
+    ASSERT_TRUE(rtsp.send(
+        "PLAY rtsp://192.168.99.1/media/stream2/ RTSP/1.0\r\nSession: 1\r\nCSeq: 5\r\n\r\n"));
     auto answer = rtsp.readOnce(milliseconds(5000));
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->find("RTSP/1.0 200 OK"), std::string::npos);
@@ -230,7 +232,8 @@ TEST_F(CarTest, ZoderivAnswersCarryTheLengthAndTheTagAndStreamWhileEnabled) {
     startCar({"--family", "zoderiv"});
     TcpClient control = connectControl();
     Fd media = udpSocket("127.0.0.1");
-    auto handshake = zoderivExchange(control, "connection_handshake", 0, {{"realtimePort", localPort(media.get())}});
+    auto handshake = zoderivExchange(control, "connection_handshake", 0,
+                                     {{"realtimePort", localPort(media.get())}});
     ASSERT_TRUE(handshake);
     EXPECT_EQ(handshake->body["tag"], 0);
     EXPECT_EQ(handshake->body["resp_status"], 0);
@@ -284,7 +287,8 @@ TEST_F(CarTest, WireLogRecordsTheExactBytesOfEveryMessagePerEndpoint) {
         }
         return json();
     };
-    ASSERT_TRUE(eventually([&] { return !find("udp:4501").is_null() && !find("udp:19267").is_null(); }));
+    ASSERT_TRUE(
+        eventually([&] { return !find("udp:4501").is_null() && !find("udp:19267").is_null(); }));
     json tcp = find("tcp:8080");
     EXPECT_EQ(tcp["hex"], hexOf(request));
     EXPECT_EQ(tcp["text"], request);
@@ -300,7 +304,9 @@ TEST_F(CarTest, HeartbeatsStopBeingAnsweredOnSchedule) {
     startCar({"--family", "sonix", "--heartbeat-stop", "0.3"});
     TcpClient control = connectControl();
     ASSERT_TRUE(sonixExchange(control, {{"type", "heartbeat"}}));
-    EXPECT_TRUE(eventually([&] { return !sonixExchange(control, {{"type", "heartbeat"}}, milliseconds(300)); }));
+    EXPECT_TRUE(eventually([&] {
+        return !sonixExchange(control, {{"type", "heartbeat"}}, milliseconds(300));
+    }));
     auto other = sonixExchange(control, {{"type", "getsdspace"}});
     ASSERT_TRUE(other);
     EXPECT_EQ((*other)["type"], "getsdspace");
@@ -332,4 +338,13 @@ TEST_F(CarTest, EndsCleanlyOnSigterm) {
     startCar({"--family", "zoderiv"});
     TcpClient control = connectControl();
     EXPECT_EQ(car->terminate(), 0);
+}
+
+TEST_F(CarTest, StreamToSendsVideoWithoutAnyControlSession) {
+    // The namespace is the car's own, so a fixed port is free.
+    startCar({"--family", "sonix", "--stream-to", "127.0.0.1:47000", "--gop", "10"});
+    Fd media(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in local = ipv4("127.0.0.1", 47000);
+    ASSERT_EQ(::bind(media.get(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    EXPECT_EQ(countMediaDatagrams(media.get(), 20, milliseconds(10000)), 20);
 }
