@@ -19,22 +19,33 @@ struct Found {
     std::string from;
 };
 
+// Four probe passes 250 ms apart, as a client's discovery does, so a car still binding its
+// ports when the first probe goes out is found all the same.
 std::vector<Found> discover(const std::vector<std::string>& targets) {
     Fd socket = udpSocket();
-    for (const auto& target : targets) {
-        sendDatagram(socket.get(), ipv4(target, 19266), probe());
-    }
     std::vector<Found> found;
-    sockaddr_in from{};
-    while (auto answer = receiveDatagram(socket.get(), milliseconds(1000), &from)) {
-        if (!answerValid(*answer, 0)) {
-            continue;
+    for (int pass = 0; pass < 4; ++pass) {
+        for (const auto& target : targets) {
+            sendDatagram(socket.get(), ipv4(target, 19266), probe());
         }
-        char address[32];
-        std::snprintf(address, sizeof address, "%u.%u.%u.%u", from.sin_addr.s_addr & 255,
-                      from.sin_addr.s_addr >> 8 & 255, from.sin_addr.s_addr >> 16 & 255,
-                      from.sin_addr.s_addr >> 24);
-        found.push_back({(*answer)[7], answerName(*answer), address});
+        sockaddr_in from{};
+        while (auto answer = receiveDatagram(socket.get(), milliseconds(250), &from)) {
+            if (!answerValid(*answer, 0)) {
+                continue;
+            }
+            char address[32];
+            std::snprintf(address, sizeof address, "%u.%u.%u.%u", from.sin_addr.s_addr & 255,
+                          from.sin_addr.s_addr >> 8 & 255, from.sin_addr.s_addr >> 16 & 255,
+                          from.sin_addr.s_addr >> 24);
+            Found car{(*answer)[7], answerName(*answer), address};
+            bool known = false;
+            for (const auto& f : found) {
+                known = known || (f.name == car.name && f.from == car.from);
+            }
+            if (!known) {
+                found.push_back(car);
+            }
+        }
     }
     return found;
 }
