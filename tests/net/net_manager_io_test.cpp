@@ -15,7 +15,6 @@
 namespace {
 
 using namespace nettest;
-using Packet = std::unique_ptr<NetManager::NetPacket>;
 
 int64_t steadyNowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -25,9 +24,7 @@ int64_t steadyNowNs() {
 
 class NetManagerIo : public ::testing::Test {
 protected:
-    std::shared_ptr<NetManager> makeManager() {
-        return std::make_shared<NetManager>(anyAddress(), loopbackAddress(), errors_.callback());
-    }
+    std::shared_ptr<NetManager> makeManager() { return nettest::makeManager(errors_); }
 
     ErrorLog errors_;
 };
@@ -36,94 +33,88 @@ TEST_F(NetManagerIo, TcpRoundTripCarriesSocketAndPassTimestamp) {
     TcpListener listener;
     auto manager = makeManager();
     auto connection = manager->createConnection();
-    int socket = -1;
-    ASSERT_EQ(connection->open(NetManager::kSocketTcp, listener.port(), socket), 0);
-    ASSERT_GE(socket, 0);
-    const int device = listener.accept();
-    ASSERT_GE(device, 0);
+    const TcpLink link = connectTcp(*connection, listener);
+    ASSERT_TRUE(link.ok());
 
-    auto outgoing = NetManager::makePacket(socket, bytesOf("hello"));
+    auto outgoing = NetManager::makePacket(link.socket, bytesOf("hello"));
     EXPECT_EQ(outgoing->timestamp, INT64_MIN);
     EXPECT_TRUE(connection->send(std::move(outgoing)));
-    EXPECT_EQ(receiveBytes(device, 5), bytesOf("hello"));
+    EXPECT_EQ(receiveBytes(link.peer, 5), bytesOf("hello"));
 
     const int64_t before = steadyNowNs();
-    ASSERT_TRUE(sendAllBytes(device, bytesOf("world")));
+    ASSERT_TRUE(sendAllBytes(link.peer, bytesOf("world")));
     Packet packet;
     ASSERT_TRUE(connection->receive(packet, 10000));
     EXPECT_EQ(packet->data, bytesOf("world"));
-    EXPECT_EQ(packet->socket, socket);
+    EXPECT_EQ(packet->socket, link.socket);
     EXPECT_GE(packet->timestamp, before);
     EXPECT_LE(packet->timestamp, steadyNowNs());
     EXPECT_TRUE(errors_.entries().empty());
-    close(device);
+    close(link.peer);
 }
 
-TEST_F(NetManagerIo, UdpSocketsSendToThePeerPortAndReportTheirBoundPort) {
-    UdpPeer device;
-    auto manager = makeManager();
-    auto connection = manager->createConnection();
-    int socket = -1;
-    ASSERT_EQ(connection->open(NetManager::kSocketUdp, device.port(), socket), 0);
-    const uint16_t localPort = connection->localPort(socket);
+// One connection with a UDP socket open for the device.
+class NetManagerUdp : public NetManagerIo {
+protected:
+    void SetUp() override {
+        socket_ = openUdp(*connection_, device_);
+        ASSERT_GE(socket_, 0);
+    }
+
+    UdpPeer device_;
+    std::shared_ptr<NetManager> manager_ = makeManager();
+    std::shared_ptr<Connection> connection_ = manager_->createConnection();
+    int socket_ = -1;
+};
+
+TEST_F(NetManagerUdp, UdpSocketsSendToThePeerPortAndReportTheirBoundPort) {
+    const uint16_t localPort = connection_->localPort(socket_);
     ASSERT_NE(localPort, 0);
     ASSERT_NE(localPort, NetManager::kUnknownPort);
-    EXPECT_EQ(connection->localPort(socket + 1000), NetManager::kUnknownPort);
+    EXPECT_EQ(connection_->localPort(socket_ + 1000), NetManager::kUnknownPort);
 
-    EXPECT_TRUE(connection->send(NetManager::makePacket(socket, bytesOf("probe"))));
-    EXPECT_EQ(device.receive(), bytesOf("probe"));
+    EXPECT_TRUE(connection_->send(NetManager::makePacket(socket_, bytesOf("probe"))));
+    EXPECT_EQ(device_.receive(), bytesOf("probe"));
 
     // One datagram is one packet, however many are waiting.
-    ASSERT_TRUE(device.sendTo(localPort, bytesOf("one")));
-    ASSERT_TRUE(device.sendTo(localPort, bytesOf("two")));
+    ASSERT_TRUE(device_.sendTo(localPort, bytesOf("one")));
+    ASSERT_TRUE(device_.sendTo(localPort, bytesOf("two")));
     Packet packet;
-    ASSERT_TRUE(connection->receive(packet, 0));
+    ASSERT_TRUE(connection_->receive(packet, 0));
     EXPECT_EQ(packet->data, bytesOf("one"));
-    ASSERT_TRUE(connection->receive(packet, 0));
+    ASSERT_TRUE(connection_->receive(packet, 0));
     EXPECT_EQ(packet->data, bytesOf("two"));
 }
 
-TEST_F(NetManagerIo, SendRefusesForeignSocketsQuietlyAndSendsNothingForEmptyPayload) {
-    UdpPeer device;
-    auto manager = makeManager();
-    auto connection = manager->createConnection();
-    int socket = -1;
-    ASSERT_EQ(connection->open(NetManager::kSocketUdp, device.port(), socket), 0);
-
-    EXPECT_FALSE(connection->send(NetManager::makePacket(socket + 1000, bytesOf("x"))));
-    EXPECT_FALSE(connection->send(nullptr));
-    EXPECT_TRUE(connection->send(NetManager::makePacket(socket, {})));
-    EXPECT_TRUE(connection->send(NetManager::makePacket(socket, bytesOf("after"))));
-    EXPECT_EQ(device.receive(), bytesOf("after")) << "the empty payload sent no datagram";
+TEST_F(NetManagerUdp, SendRefusesForeignSocketsQuietlyAndSendsNothingForEmptyPayload) {
+    EXPECT_FALSE(connection_->send(NetManager::makePacket(socket_ + 1000, bytesOf("x"))));
+    EXPECT_FALSE(connection_->send(nullptr));
+    EXPECT_TRUE(connection_->send(NetManager::makePacket(socket_, {})));
+    EXPECT_TRUE(connection_->send(NetManager::makePacket(socket_, bytesOf("after"))));
+    EXPECT_EQ(device_.receive(), bytesOf("after")) << "the empty payload sent no datagram";
     EXPECT_TRUE(errors_.entries().empty());
 }
 
-TEST_F(NetManagerIo, ReceiveTimeouts) {
-    UdpPeer device;
-    auto manager = makeManager();
-    auto connection = manager->createConnection();
-    int socket = -1;
-    ASSERT_EQ(connection->open(NetManager::kSocketUdp, device.port(), socket), 0);
-
+TEST_F(NetManagerUdp, ReceiveTimeouts) {
     Packet packet;
-    EXPECT_FALSE(connection->receive(packet, -1));
+    EXPECT_FALSE(connection_->receive(packet, -1));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(connection->receive(packet, 30));
+    EXPECT_FALSE(connection_->receive(packet, 30));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 
     // Without limit: returns with the packet once one arrives.
     std::atomic<bool> got{false};
     std::thread reader([&] {
         Packet p;
-        got = connection->receive(p, 0) && p->data == bytesOf("late");
+        got = connection_->receive(p, 0) && p->data == bytesOf("late");
     });
-    ASSERT_TRUE(device.sendTo(connection->localPort(socket), bytesOf("late")));
+    ASSERT_TRUE(sendToSocket(device_, *connection_, socket_, bytesOf("late")));
     reader.join();
     EXPECT_TRUE(got);
 
     // A packet already queued is returned even with a negative time-out.
-    ASSERT_TRUE(device.sendTo(connection->localPort(socket), bytesOf("queued")));
-    ASSERT_TRUE(waitFor([&] { return connection->receive(packet, -1); }));
+    ASSERT_TRUE(sendToSocket(device_, *connection_, socket_, bytesOf("queued")));
+    ASSERT_TRUE(waitFor([&] { return connection_->receive(packet, -1); }));
     EXPECT_EQ(packet->data, bytesOf("queued"));
 }
 
@@ -132,10 +123,10 @@ TEST_F(NetManagerIo, CloseWakesEveryWaitingReaderAndClosesOnlyItsOwnSockets) {
     auto manager = makeManager();
     auto first = manager->createConnection();
     auto second = manager->createConnection();
-    int a = -1;
-    int b = -1;
-    ASSERT_EQ(first->open(NetManager::kSocketUdp, device.port(), a), 0);
-    ASSERT_EQ(second->open(NetManager::kSocketUdp, device.port(), b), 0);
+    const int a = openUdp(*first, device);
+    const int b = openUdp(*second, device);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
 
     std::atomic<int> woken{0};
     std::thread r1([&] {
@@ -153,24 +144,17 @@ TEST_F(NetManagerIo, CloseWakesEveryWaitingReaderAndClosesOnlyItsOwnSockets) {
     EXPECT_EQ(first->localPort(a), NetManager::kUnknownPort);
     EXPECT_FALSE(first->send(NetManager::makePacket(a, bytesOf("x"))));
 
-    ASSERT_TRUE(device.sendTo(second->localPort(b), bytesOf("still here")));
-    Packet packet;
-    ASSERT_TRUE(second->receive(packet, 10000));
+    const Packet packet = relay(device, *second, b, bytesOf("still here"));
+    ASSERT_TRUE(packet);
     EXPECT_EQ(packet->data, bytesOf("still here"));
 }
 
-TEST_F(NetManagerIo, HandlerTakesEveryPacketOnThePollThread) {
-    UdpPeer device;
-    auto manager = makeManager();
-    auto connection = manager->createConnection();
-    int socket = -1;
-    ASSERT_EQ(connection->open(NetManager::kSocketUdp, device.port(), socket), 0);
-
+TEST_F(NetManagerUdp, HandlerTakesEveryPacketOnThePollThread) {
     std::mutex mutex;
     std::vector<Bytes> handled;
     std::atomic<bool> onTestThread{false};
     const auto testThread = std::this_thread::get_id();
-    connection->setPacketHandler([&](Packet packet) {
+    connection_->setPacketHandler([&](Packet packet) {
         onTestThread = onTestThread || std::this_thread::get_id() == testThread;
         if (packet->data == bytesOf("throw")) {
             throw std::runtime_error("handler failure");
@@ -178,10 +162,10 @@ TEST_F(NetManagerIo, HandlerTakesEveryPacketOnThePollThread) {
         std::lock_guard<std::mutex> guard(mutex);
         handled.push_back(packet->data);
     });
-    const uint16_t port = connection->localPort(socket);
-    ASSERT_TRUE(device.sendTo(port, bytesOf("a")));
-    ASSERT_TRUE(device.sendTo(port, bytesOf("throw")));
-    ASSERT_TRUE(device.sendTo(port, bytesOf("b")));
+    const uint16_t port = connection_->localPort(socket_);
+    ASSERT_TRUE(device_.sendTo(port, bytesOf("a")));
+    ASSERT_TRUE(device_.sendTo(port, bytesOf("throw")));
+    ASSERT_TRUE(device_.sendTo(port, bytesOf("b")));
     EXPECT_TRUE(waitFor([&] {
         std::lock_guard<std::mutex> guard(mutex);
         return handled.size() == 2;
@@ -192,105 +176,90 @@ TEST_F(NetManagerIo, HandlerTakesEveryPacketOnThePollThread) {
     }
     EXPECT_FALSE(onTestThread);
     Packet packet;
-    EXPECT_FALSE(connection->receive(packet, -1)) << "nothing reaches the queue";
+    EXPECT_FALSE(connection_->receive(packet, -1)) << "nothing reaches the queue";
 }
 
-TEST_F(NetManagerIo, PeerCloseReportsOnceClosesTheSocketAndFailsLaterSends) {
-    TcpListener listener;
-    UdpPeer device;
-    auto manager = makeManager();
-    auto control = manager->createConnection();
-    auto media = manager->createConnection();
-    int udp = -1;
-    ASSERT_EQ(media->open(NetManager::kSocketUdp, device.port(), udp), 0);
-    const int descriptorsBefore = openDescriptorCount();
+// A client with its media socket open and its control link to the device accepted. The media
+// socket comes first, so the descriptor count taken between the two tells whether the control
+// socket was closed.
+class NetManagerClient : public NetManagerIo {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(client_.openMedia(device_));
+        descriptorsWithoutControl_ = openDescriptorCount();
+        ASSERT_TRUE(client_.openControl(listener_));
+    }
 
-    int tcp = -1;
-    ASSERT_EQ(control->open(NetManager::kSocketTcp, listener.port(), tcp), 0);
-    const int peer = listener.accept();
-    ASSERT_GE(peer, 0);
-    close(peer);
+    bool sendOnControl(const std::string& text) {
+        return client_.control->send(NetManager::makePacket(client_.link.socket, bytesOf(text)));
+    }
 
-    ASSERT_TRUE(waitFor([&] { return errors_.count(kNetRecvFailed) == 1; }));
-    EXPECT_EQ(errors_.entries().front().first, tcp);
-    EXPECT_FALSE(control->send(NetManager::makePacket(tcp, bytesOf("late"))));
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << "the dropped socket was closed";
+    // Whether a datagram from the device still reaches the media connection.
+    bool mediaStillPolled() {
+        return relay(device_, *client_.media, client_.udp, bytesOf("ping")) != nullptr;
+    }
+
+    TcpListener listener_;
+    UdpPeer device_;
+    ClientConnections client_{errors_};
+    int descriptorsWithoutControl_ = 0;
+};
+
+TEST_F(NetManagerClient, PeerCloseReportsOnceClosesTheSocketAndFailsLaterSends) {
+    close(client_.link.peer);
+
+    ASSERT_TRUE(errors_.waitForReports(kNetRecvFailed, 1));
+    EXPECT_EQ(errors_.entries().front().first, client_.link.socket);
+    EXPECT_FALSE(sendOnControl("late"));
+    EXPECT_EQ(openDescriptorCount(), descriptorsWithoutControl_) << "the dropped socket was closed";
 
     // Later passes run (a datagram gets through) without a second report.
-    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("ping")));
-    Packet packet;
-    ASSERT_TRUE(media->receive(packet, 10000));
+    ASSERT_TRUE(mediaStillPolled());
     EXPECT_EQ(errors_.entries().size(), 1u);
 
     // The closed handle number may go to another connection's socket; closing the first
     // connection must leave that one alone.
-    int reused = -1;
-    ASSERT_EQ(media->open(NetManager::kSocketUdp, device.port(), reused), 0);
-    control->close();
-    EXPECT_NE(media->localPort(reused), NetManager::kUnknownPort);
-    EXPECT_TRUE(media->send(NetManager::makePacket(reused, bytesOf("alive"))));
+    const int reused = openUdp(*client_.media, device_);
+    ASSERT_GE(reused, 0);
+    client_.control->close();
+    EXPECT_NE(client_.media->localPort(reused), NetManager::kUnknownPort);
+    EXPECT_TRUE(client_.media->send(NetManager::makePacket(reused, bytesOf("alive"))));
 }
 
-TEST_F(NetManagerIo, HangUpReportsOnceAndClosesTheSocket) {
-    TcpListener listener;
-    UdpPeer device;
-    auto manager = makeManager();
-    auto control = manager->createConnection();
-    auto media = manager->createConnection();
-    int udp = -1;
-    ASSERT_EQ(media->open(NetManager::kSocketUdp, device.port(), udp), 0);
-    const int descriptorsBefore = openDescriptorCount();
+TEST_F(NetManagerClient, HangUpReportsOnceAndClosesTheSocket) {
+    closeWithReset(client_.link.peer);
 
-    int tcp = -1;
-    ASSERT_EQ(control->open(NetManager::kSocketTcp, listener.port(), tcp), 0);
-    const int peer = listener.accept();
-    ASSERT_GE(peer, 0);
-    closeWithReset(peer);
-
-    ASSERT_TRUE(waitFor([&] { return errors_.entries().size() == 1; }));
-    EXPECT_EQ(errors_.entries().front(), std::make_pair(tcp, static_cast<int>(kNetHangUp)));
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
-    EXPECT_FALSE(control->send(NetManager::makePacket(tcp, bytesOf("late"))));
+    ASSERT_TRUE(errors_.waitForReports(1));
+    EXPECT_EQ(errors_.entries().front(), ErrorLog::Entry(client_.link.socket, kNetHangUp));
+    EXPECT_EQ(openDescriptorCount(), descriptorsWithoutControl_);
+    EXPECT_FALSE(sendOnControl("late"));
 
     for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("ping")));
-        Packet packet;
-        ASSERT_TRUE(media->receive(packet, 10000));
+        ASSERT_TRUE(mediaStillPolled());
     }
     EXPECT_EQ(errors_.entries().size(), 1u);
 }
 
-TEST_F(NetManagerIo, SendToAPeerThatHasGoneFailsWithoutABrokenPipeSignal) {
-    TcpListener listener;
-    UdpPeer device;
-    auto manager = makeManager();
-    auto control = manager->createConnection();
-    auto media = manager->createConnection();
-    int tcp = -1;
-    int udp = -1;
-    ASSERT_EQ(control->open(NetManager::kSocketTcp, listener.port(), tcp), 0);
-    ASSERT_EQ(media->open(NetManager::kSocketUdp, device.port(), udp), 0);
-    const int peer = listener.accept();
-    ASSERT_GE(peer, 0);
-
+TEST_F(NetManagerClient, SendToAPeerThatHasGoneFailsWithoutABrokenPipeSignal) {
     // Park the poll thread in a handler so it cannot drop the socket before the sends below.
     std::mutex gate;
     std::unique_lock<std::mutex> closed(gate);
     std::atomic<bool> parked{false};
-    media->setPacketHandler([&](Packet) {
+    client_.media->setPacketHandler([&](Packet) {
         parked = true;
         std::lock_guard<std::mutex> wait(gate);
     });
-    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("park")));
+    ASSERT_TRUE(sendToSocket(device_, *client_.media, client_.udp, bytesOf("park")));
     ASSERT_TRUE(waitFor([&] { return parked.load(); }));
 
-    close(peer);
+    close(client_.link.peer);
     // The first send after the close draws a reset; one of the next ones meets the broken
     // pipe, which must come back as a failure, not as a signal.
-    EXPECT_TRUE(waitFor(
-        [&] { return !control->send(NetManager::makePacket(tcp, bytesOf("are you there?"))); }));
-    EXPECT_EQ(errors_.entries(), (std::vector<std::pair<int, int>>{{tcp, kNetSendFailed}}));
+    EXPECT_TRUE(waitFor([&] { return !sendOnControl("are you there?"); }));
+    EXPECT_EQ(errors_.entries(), (ErrorLog::Entries{{client_.link.socket, kNetSendFailed}}));
     closed.unlock();
+    // The handler still holds the gate for a moment; it must be done before the gate goes.
+    client_.manager->shutdown();
 }
 
 TEST_F(NetManagerIo, HandleClosedBehindTheManagersBackIsDropped) {
@@ -298,17 +267,15 @@ TEST_F(NetManagerIo, HandleClosedBehindTheManagersBackIsDropped) {
     auto manager = makeManager();
     auto first = manager->createConnection();
     auto second = manager->createConnection();
-    int stale = -1;
-    int live = -1;
-    ASSERT_EQ(first->open(NetManager::kSocketUdp, device.port(), stale), 0);
-    ASSERT_EQ(second->open(NetManager::kSocketUdp, device.port(), live), 0);
+    const int stale = openUdp(*first, device);
+    const int live = openUdp(*second, device);
+    ASSERT_GE(stale, 0);
+    ASSERT_GE(live, 0);
     close(stale);
     ASSERT_TRUE(waitFor([&] { return first->localPort(stale) == NetManager::kUnknownPort; }));
-    EXPECT_EQ(errors_.entries(), (std::vector<std::pair<int, int>>{{stale, kNetHangUp}}));
+    EXPECT_EQ(errors_.entries(), (ErrorLog::Entries{{stale, kNetHangUp}}));
 
-    ASSERT_TRUE(device.sendTo(second->localPort(live), bytesOf("still polled")));
-    Packet packet;
-    ASSERT_TRUE(second->receive(packet, 10000));
+    ASSERT_TRUE(relay(device, *second, live, bytesOf("still polled")));
     EXPECT_EQ(errors_.entries().size(), 1u);
 }
 
@@ -322,31 +289,27 @@ TEST_F(NetManagerIo, ErrorCallbackThatThrowsLeavesThePollThreadRunning) {
             throw std::runtime_error("callback failure");
         });
     auto connection = manager->createConnection();
-    int udp = -1;
-    int tcp = -1;
-    ASSERT_EQ(connection->open(NetManager::kSocketUdp, device.port(), udp), 0);
-    ASSERT_EQ(connection->open(NetManager::kSocketTcp, listener.port(), tcp), 0);
-    close(listener.accept());
+    const int udp = openUdp(*connection, device);
+    ASSERT_GE(udp, 0);
+    const TcpLink link = connectTcp(*connection, listener);
+    ASSERT_TRUE(link.ok());
+    close(link.peer);
     ASSERT_TRUE(waitFor([&] { return calls == 1; }));
-    ASSERT_TRUE(device.sendTo(connection->localPort(udp), bytesOf("ping")));
-    Packet packet;
-    EXPECT_TRUE(connection->receive(packet, 10000));
+    EXPECT_TRUE(relay(device, *connection, udp, bytesOf("ping")));
 }
 
 TEST_F(NetManagerIo, TcpSendThatMakesNoProgressGivesUp) {
     TcpListener listener;
     auto manager = makeManager();
     auto connection = manager->createConnection();
-    int socket = -1;
-    ASSERT_EQ(connection->open(NetManager::kSocketTcp, listener.port(), socket), 0);
-    const int peer = listener.accept(); // never reads
-    ASSERT_GE(peer, 0);
+    const TcpLink link = connectTcp(*connection, listener); // the peer never reads
+    ASSERT_TRUE(link.ok());
 
     // Far more than the socket buffers on both ends hold.
     const Bytes big(64u << 20, 0x5A);
-    EXPECT_FALSE(connection->send(NetManager::makePacket(socket, big)));
-    EXPECT_EQ(errors_.entries(), (std::vector<std::pair<int, int>>{{socket, kNetSendFailed}}));
-    close(peer);
+    EXPECT_FALSE(connection->send(NetManager::makePacket(link.socket, big)));
+    EXPECT_EQ(errors_.entries(), (ErrorLog::Entries{{link.socket, kNetSendFailed}}));
+    close(link.peer);
 }
 
 } // namespace

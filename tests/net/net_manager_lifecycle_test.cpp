@@ -17,11 +17,6 @@
 namespace {
 
 using namespace nettest;
-using Packet = std::unique_ptr<NetManager::NetPacket>;
-
-std::shared_ptr<NetManager> makeManager(ErrorLog& errors) {
-    return std::make_shared<NetManager>(anyAddress(), loopbackAddress(), errors.callback());
-}
 
 TEST(SocketAddress, ResolvesNumericAddressesWithEveryByteDefined) {
     sockaddr_storage first;
@@ -125,7 +120,7 @@ TEST(NetManagerOpen, NinthSocketUnknownKindAndUnknownConnectionGive3016) {
     EXPECT_EQ(connection->open(3, device.port(), socket), kNetNoResource);
     EXPECT_EQ(connection->open(0, device.port(), socket), kNetNoResource);
     for (int i = 0; i < 8; ++i) {
-        ASSERT_EQ(connection->open(NetManager::kSocketUdp, device.port(), socket), 0) << i;
+        ASSERT_GE(openUdp(*connection, device), 0) << i;
     }
     const int descriptors = openDescriptorCount();
     int ninth = -1;
@@ -159,38 +154,33 @@ TEST(NetManagerShutdown, WakesBlockedReaderAndHasJoinedThePollThread) {
     UdpPeer device;
     ErrorLog errors;
     const int descriptorsBefore = openDescriptorCount();
-    auto manager = makeManager(errors);
-    auto control = manager->createConnection();
-    auto media = manager->createConnection();
-    int tcp = -1;
-    int udp = -1;
-    ASSERT_EQ(control->open(NetManager::kSocketTcp, listener.port(), tcp), 0);
-    ASSERT_EQ(media->open(NetManager::kSocketUdp, device.port(), udp), 0);
-    const int peer = listener.accept();
+    ClientConnections client(errors);
+    ASSERT_TRUE(client.openControl(listener));
+    ASSERT_TRUE(client.openMedia(device));
 
     std::atomic<bool> pollThreadEnded{false};
     std::atomic<bool> marked{false};
-    media->setPacketHandler([&](Packet) {
+    client.media->setPacketHandler([&](Packet) {
         threadEndMarker.ended = &pollThreadEnded;
         marked = true;
     });
-    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("mark")));
+    ASSERT_TRUE(sendToSocket(device, *client.media, client.udp, bytesOf("mark")));
     ASSERT_TRUE(waitFor([&] { return marked.load(); }));
 
     std::atomic<int> result{-1};
     std::thread reader([&] {
         Packet packet;
-        result = control->receive(packet, 0) ? 1 : 0;
+        result = client.control->receive(packet, 0) ? 1 : 0;
     });
-    manager->shutdown();
+    client.manager->shutdown();
     EXPECT_TRUE(pollThreadEnded);
     reader.join();
     EXPECT_EQ(result, 0);
-    EXPECT_FALSE(control->send(NetManager::makePacket(tcp, bytesOf("x"))));
-    close(peer);
+    EXPECT_FALSE(client.control->send(NetManager::makePacket(client.link.socket, bytesOf("x"))));
+    close(client.link.peer);
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
-    manager->shutdown(); // a second shutdown is harmless
-    control->close();    // and so is closing a connection of a shut-down manager
+    client.manager->shutdown(); // a second shutdown is harmless
+    client.control->close();    // and so is closing a connection of a shut-down manager
 }
 
 TEST(NetManagerShutdown, CalledFromAHandlerDoesNotJoinItself) {
@@ -198,14 +188,14 @@ TEST(NetManagerShutdown, CalledFromAHandlerDoesNotJoinItself) {
     ErrorLog errors;
     auto manager = makeManager(errors);
     auto connection = manager->createConnection();
-    int socket = -1;
-    ASSERT_EQ(connection->open(NetManager::kSocketUdp, device.port(), socket), 0);
+    const int socket = openUdp(*connection, device);
+    ASSERT_GE(socket, 0);
     std::atomic<bool> handled{false};
     connection->setPacketHandler([&](Packet) {
         manager->shutdown();
         handled = true;
     });
-    ASSERT_TRUE(device.sendTo(connection->localPort(socket), bytesOf("stop")));
+    ASSERT_TRUE(sendToSocket(device, *connection, socket, bytesOf("stop")));
     ASSERT_TRUE(waitFor([&] { return handled.load(); }));
     manager->shutdown(); // joins the thread the handler could not
 }
@@ -213,28 +203,18 @@ TEST(NetManagerShutdown, CalledFromAHandlerDoesNotJoinItself) {
 // One manager's life as a client lives it: control over TCP, media over UDP, then teardown.
 void oneLifetime(TcpListener& listener, UdpPeer& device, int round) {
     ErrorLog errors;
-    auto manager = makeManager(errors);
-    auto control = manager->createConnection();
-    auto media = manager->createConnection();
-    int tcp = -1;
-    int udp = -1;
-    ASSERT_EQ(control->open(NetManager::kSocketTcp, listener.port(), tcp), 0);
-    ASSERT_EQ(media->open(NetManager::kSocketUdp, device.port(), udp), 0);
-    const int peer = listener.accept();
-    ASSERT_GE(peer, 0);
-    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("frame")));
-    Packet packet;
-    ASSERT_TRUE(media->receive(packet, 10000));
+    ClientConnections client(errors);
+    ASSERT_TRUE(client.openControl(listener));
+    ASSERT_TRUE(client.openMedia(device));
+    ASSERT_TRUE(relay(device, *client.media, client.udp, bytesOf("frame")));
+    close(client.link.peer);
     if (round % 2 == 0) {
         // Half of them end from the device's side first.
-        close(peer);
-        ASSERT_TRUE(waitFor([&] { return errors.count(kNetRecvFailed) == 1; }));
-    } else {
-        close(peer);
+        ASSERT_TRUE(errors.waitForReports(kNetRecvFailed, 1));
     }
-    control->close();
-    media->close();
-    manager->shutdown();
+    client.control->close();
+    client.media->close();
+    client.manager->shutdown();
 }
 
 TEST(NetManagerShutdown, TwoHundredLifetimesLeaveNoDescriptorOrThread) {
@@ -271,9 +251,11 @@ TEST(NetManagerShutdown, TwoHundredLifetimesLeaveNoDescriptorOrThread) {
     EXPECT_EQ(threadsAfter, threadsBefore);
 }
 
-// Runs `body` in a child process that has given up root; the child's exit status is the
-// verdict, so a process exit from inside the manager shows up as a failure.
-void runUnprivileged(bool limitThreads, const std::function<bool()>& body) {
+// Runs `body` in a child process that has given up root, with a manager, one of its
+// connections and a UDP device made after the drop; the child's exit status is the verdict, so
+// a process exit from inside the manager shows up as a failure.
+using UnprivilegedBody = std::function<bool(UdpPeer& device, Connection& connection)>;
+void runUnprivileged(bool limitThreads, const UnprivilegedBody& body) {
     if (limitThreads) {
         const rlimit none{0, 0};
         setrlimit(RLIMIT_NPROC, &none);
@@ -281,7 +263,13 @@ void runUnprivileged(bool limitThreads, const std::function<bool()>& body) {
     if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
         std::_Exit(3);
     }
-    std::_Exit(body() ? 0 : 2);
+    UdpPeer device;
+    ErrorLog errors;
+    auto manager = makeManager(errors);
+    auto connection = manager->createConnection();
+    const bool passed = body(device, *connection);
+    manager->shutdown();
+    std::_Exit(passed ? 0 : 2);
 }
 
 class NetManagerUnprivileged : public ::testing::Test {
@@ -296,36 +284,21 @@ protected:
 
 TEST_F(NetManagerUnprivileged, PollThreadRunsWhenItsPriorityCannotBeRaised) {
     EXPECT_EXIT(runUnprivileged(false,
-                                [] {
-                                    UdpPeer device;
-                                    ErrorLog errors;
-                                    auto manager = makeManager(errors);
-                                    auto connection = manager->createConnection();
-                                    int socket = -1;
-                                    if (connection->open(NetManager::kSocketUdp, device.port(),
-                                                         socket) != 0) {
-                                        return false;
-                                    }
-                                    device.sendTo(connection->localPort(socket), bytesOf("hi"));
-                                    Packet packet;
-                                    const bool ok = connection->receive(packet, 10000);
-                                    manager->shutdown();
-                                    return ok;
+                                [](UdpPeer& device, Connection& connection) {
+                                    const int socket = openUdp(connection, device);
+                                    return socket >= 0 && relay(device, connection, socket,
+                                                                bytesOf("hi")) != nullptr;
                                 }),
                 ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(NetManagerUnprivileged, PollThreadThatCannotStartGives3016AndClosesTheSocket) {
     EXPECT_EXIT(runUnprivileged(true,
-                                [] {
-                                    UdpPeer device;
-                                    ErrorLog errors;
-                                    auto manager = makeManager(errors);
-                                    auto connection = manager->createConnection();
+                                [](UdpPeer& device, Connection& connection) {
                                     const int descriptors = openDescriptorCount();
                                     int socket = -1;
-                                    const int code = connection->open(NetManager::kSocketUdp,
-                                                                      device.port(), socket);
+                                    const int code = connection.open(NetManager::kSocketUdp,
+                                                                     device.port(), socket);
                                     return code == kNetNoResource && socket == -1 &&
                                            openDescriptorCount() == descriptors;
                                 }),

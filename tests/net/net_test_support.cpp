@@ -167,7 +167,7 @@ NetManager::ErrorCallback ErrorLog::callback() {
     };
 }
 
-std::vector<std::pair<int, int>> ErrorLog::entries() {
+ErrorLog::Entries ErrorLog::entries() {
     std::lock_guard<std::mutex> guard(mutex_);
     return entries_;
 }
@@ -179,6 +179,59 @@ size_t ErrorLog::count(int code) {
         n += entry.second == code ? 1 : 0;
     }
     return n;
+}
+
+bool ErrorLog::waitForReports(size_t n) {
+    return waitFor([&] { return entries().size() == n; });
+}
+
+bool ErrorLog::waitForReports(int code, size_t n) {
+    return waitFor([&] { return count(code) == n; });
+}
+
+std::shared_ptr<NetManager> makeManager(ErrorLog& errors) {
+    return std::make_shared<NetManager>(anyAddress(), loopbackAddress(), errors.callback());
+}
+
+int openUdp(Connection& connection, const UdpPeer& device) {
+    int socket = -1;
+    return connection.open(NetManager::kSocketUdp, device.port(), socket) == 0 ? socket : -1;
+}
+
+TcpLink connectTcp(Connection& connection, TcpListener& listener) {
+    TcpLink link;
+    if (connection.open(NetManager::kSocketTcp, listener.port(), link.socket) != 0) {
+        link.socket = -1;
+        return link;
+    }
+    link.peer = listener.accept();
+    return link;
+}
+
+ClientConnections::ClientConnections(ErrorLog& errors)
+    : manager(makeManager(errors)), control(manager->createConnection()),
+      media(manager->createConnection()) {}
+
+bool ClientConnections::openMedia(const UdpPeer& device) {
+    udp = openUdp(*media, device);
+    return udp >= 0;
+}
+
+bool ClientConnections::openControl(TcpListener& listener) {
+    link = connectTcp(*control, listener);
+    return link.ok();
+}
+
+bool sendToSocket(UdpPeer& device, Connection& connection, int socket, const Bytes& payload) {
+    return device.sendTo(connection.localPort(socket), payload);
+}
+
+Packet relay(UdpPeer& device, Connection& connection, int socket, const Bytes& payload) {
+    Packet packet;
+    if (!sendToSocket(device, connection, socket, payload) || !connection.receive(packet, 10000)) {
+        return nullptr;
+    }
+    return packet;
 }
 
 } // namespace nettest
