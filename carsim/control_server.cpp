@@ -17,29 +17,10 @@ ControlServer::~ControlServer() {
     stop();
 }
 
-bool ControlServer::start() {
-    listener = listenTcp(kPort);
-    if (!listener.valid()) {
-        std::fprintf(stderr, "carsim: cannot listen on TCP port %u\n", kPort);
-        return false;
-    }
-    stopping = false;
-    thread = std::thread([this] { run(); });
-    return true;
-}
-
-void ControlServer::stop() {
-    stopping = true;
-    if (thread.joinable()) {
-        thread.join();
-    }
-    listener.reset();
-}
-
 void ControlServer::run() noexcept {
     try {
-        while (!stopping) {
-            pollfd entries[2] = {{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}};
+        while (!service.stopping()) {
+            pollfd entries[2] = {{service.fd(), POLLIN, 0}, {client.get(), POLLIN, 0}};
             int count = client.valid() ? 2 : 1;
             if (::poll(entries, static_cast<nfds_t>(count), 100) > 0) {
                 if ((entries[0].revents & POLLIN) != 0) {
@@ -62,7 +43,7 @@ void ControlServer::accept() {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     UniqueFd next(
-        ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
+        ::accept4(service.fd(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
     if (!next.valid()) {
         return;
     }

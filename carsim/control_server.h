@@ -1,14 +1,13 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 
 #include "carsim/fault_schedule.h"
 #include "carsim/json_splitter.h"
+#include "carsim/service_thread.h"
 #include "carsim/socket_util.h"
 #include "carsim/wire_log.h"
 
@@ -38,8 +37,10 @@ public:
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
 
-    bool start();
-    void stop();
+    bool start() {
+        return service.serveTcp(kPort, [this] { run(); });
+    }
+    void stop() { service.stop(); }
 
 private:
     void run() noexcept;
@@ -51,9 +52,7 @@ private:
     ControlHandler& handler;
     const FaultSchedule& faults;
     WireLog& log;
-    UniqueFd listener;
-    std::atomic<bool> stopping{false};
-    std::thread thread;
+    ServiceThread service; // the listening socket
 
     // Owned by the server thread.
     UniqueFd client;

@@ -14,10 +14,6 @@ constexpr auto kAcceptLimit = std::chrono::seconds(30);
 
 FirmwareReceiver::FirmwareReceiver(CarState& state, WireLog& log) : state(state), log(log) {}
 
-FirmwareReceiver::~FirmwareReceiver() {
-    stop();
-}
-
 uint16_t FirmwareReceiver::start(int64_t announcedSize) {
     stop();
     UniqueFd listener = listenTcp(0);
@@ -34,44 +30,36 @@ uint16_t FirmwareReceiver::start(int64_t announcedSize) {
         std::lock_guard lock(doneMutex);
         done = false;
     }
-    stopping = false;
-    thread =
-        std::thread([this, port, l = std::move(listener)]() mutable { run(std::move(l), port); });
+    service.serve(std::move(listener), [this, port] { run(port); });
     return port;
-}
-
-void FirmwareReceiver::stop() {
-    stopping = true;
-    if (thread.joinable()) {
-        thread.join();
-    }
 }
 
 bool FirmwareReceiver::waitDone(std::chrono::milliseconds limit) {
     std::unique_lock lock(doneMutex);
-    if (!thread.joinable()) {
+    if (!service.started()) {
         return done; // no transfer was ever started
     }
     return doneChanged.wait_for(lock, limit, [this] { return done; });
 }
 
-void FirmwareReceiver::run(UniqueFd listener, uint16_t port) noexcept {
+void FirmwareReceiver::run(uint16_t port) noexcept {
     const std::string endpoint = "tcp:" + std::to_string(port);
     auto acceptUntil = std::chrono::steady_clock::now() + kAcceptLimit;
     UniqueFd connection;
     sockaddr_storage peer{};
-    while (!stopping && !connection.valid() && std::chrono::steady_clock::now() < acceptUntil) {
-        pollfd entry{listener.get(), POLLIN, 0};
+    while (!service.stopping() && !connection.valid() &&
+           std::chrono::steady_clock::now() < acceptUntil) {
+        pollfd entry{service.fd(), POLLIN, 0};
         if (::poll(&entry, 1, 100) > 0) {
             socklen_t length = sizeof peer;
-            connection.reset(::accept4(listener.get(), reinterpret_cast<sockaddr*>(&peer), &length,
-                                       SOCK_CLOEXEC));
+            connection.reset(
+                ::accept4(service.fd(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
         }
     }
-    listener.reset();
+    service.closeSocket(); // one image per announcement: later connections are refused
     int64_t received = 0;
     std::vector<char> buffer(65536);
-    while (!stopping && connection.valid()) {
+    while (!service.stopping() && connection.valid()) {
         pollfd entry{connection.get(), POLLIN, 0};
         if (::poll(&entry, 1, 100) <= 0) {
             continue;

@@ -1,14 +1,12 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 #include "carsim/car_state.h"
-#include "carsim/socket_util.h"
+#include "carsim/service_thread.h"
 #include "carsim/wire_log.h"
 
 namespace carsim {
@@ -18,27 +16,23 @@ namespace carsim {
 class FirmwareReceiver {
 public:
     FirmwareReceiver(CarState& state, WireLog& log);
-    ~FirmwareReceiver();
-    FirmwareReceiver(const FirmwareReceiver&) = delete;
-    FirmwareReceiver& operator=(const FirmwareReceiver&) = delete;
 
     // Port to announce, 0 on failure. Replaces a transfer in progress.
     uint16_t start(int64_t announcedSize);
-    void stop();
+    void stop() { service.stop(); }
     // True when the image has been read to its end within the time given.
     bool waitDone(std::chrono::milliseconds limit);
 
 private:
-    void run(UniqueFd listener, uint16_t port) noexcept;
+    void run(uint16_t port) noexcept;
     void finish(int64_t received);
 
     CarState& state;
     WireLog& log;
-    std::atomic<bool> stopping{false};
-    std::thread thread;
     std::mutex doneMutex;
     std::condition_variable doneChanged;
-    bool done = false; // guarded by doneMutex
+    bool done = false;     // guarded by doneMutex
+    ServiceThread service; // last member: its thread stops before the rest goes
 };
 
 } // namespace carsim

@@ -116,30 +116,15 @@ RtspServer::~RtspServer() {
     stop();
 }
 
-bool RtspServer::start() {
-    listener = listenTcp(kPort);
-    if (!listener.valid()) {
-        std::fprintf(stderr, "carsim: cannot listen on TCP port %u\n", kPort);
-        return false;
-    }
-    stopping = false;
-    thread = std::thread([this] { run(); });
-    return true;
-}
-
 void RtspServer::stop() {
-    stopping = true;
-    if (thread.joinable()) {
-        thread.join();
-    }
+    service.stop();
     connections.clear();
-    listener.reset();
 }
 
 void RtspServer::run() noexcept {
     try {
-        while (!stopping) {
-            std::vector<pollfd> entries{{listener.get(), POLLIN, 0}};
+        while (!service.stopping()) {
+            std::vector<pollfd> entries{{service.fd(), POLLIN, 0}};
             for (const Connection& c : connections) {
                 entries.push_back({c.fd.get(), POLLIN, 0});
             }
@@ -165,7 +150,7 @@ void RtspServer::accept() {
     Connection c;
     socklen_t length = sizeof c.peer;
     c.fd.reset(
-        ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&c.peer), &length, SOCK_CLOEXEC));
+        ::accept4(service.fd(), reinterpret_cast<sockaddr*>(&c.peer), &length, SOCK_CLOEXEC));
     if (!c.fd.valid()) {
         return;
     }

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 #include <vector>
 
+#include "carsim/service_thread.h"
 #include "carsim/socket_util.h"
 #include "carsim/video_stream.h"
 #include "carsim/wire_log.h"
@@ -41,7 +40,9 @@ public:
     RtspServer(const RtspServer&) = delete;
     RtspServer& operator=(const RtspServer&) = delete;
 
-    bool start();
+    bool start() {
+        return service.serveTcp(kPort, [this] { run(); });
+    }
     void stop();
 
     // The answer to one request arriving on a connection from `peer` to `local`.
@@ -64,9 +65,7 @@ private:
     WireLog& log;
     std::function<int()> mediaSocket;
     std::function<int()> bitrateKbps;
-    UniqueFd listener;
-    std::atomic<bool> stopping{false};
-    std::thread thread;
+    ServiceThread service; // the listening socket
 
     // Owned by the server thread.
     std::vector<Connection> connections;

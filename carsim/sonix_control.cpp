@@ -72,21 +72,24 @@ std::optional<json> SonixControl::answer(const json& request) {
     if (type) {
         reply["type"] = *type;
     }
-    auto command = type ? table.find(*type) : table.end();
-    if (command == table.end()) {
-        reply["resp_status"] = kStatusUnknown;
-        return reply;
-    }
-    if (*type == "heartbeat" &&
-        !faults.answersHeartbeat(connectedAt, FaultSchedule::Clock::now())) {
-        return std::nullopt;
-    }
-    reply["resp_status"] = command->second(request, reply);
-    return reply;
+    return runCommand(table, type, request, std::move(reply),
+                      faults.answersHeartbeat(connectedAt, FaultSchedule::Clock::now()));
 }
 
-std::map<std::string, SonixControl::Command> SonixControl::commands() {
-    std::map<std::string, Command> c;
+// A command that turns one camera setting on or off from the request's "status".
+ControlCommand SonixControl::cameraSwitch(bool CameraSettings::*setting) {
+    return [this, setting](const json& request, json&) {
+        auto on = flagMember(request, "status");
+        if (!on) {
+            return kStatusBadParameter;
+        }
+        state.update([&](CarSettings& s) { s.camera.*setting = *on; });
+        return kStatusOk;
+    };
+}
+
+ControlCommands SonixControl::commands() {
+    ControlCommands c;
     c["heartbeat"] = [this](const json&, json& reply) { return heartbeat(reply); };
     c["mendrel_get_mcu_version"] = [this](const json&, json& reply) {
         auto s = state.snapshot();
@@ -164,22 +167,8 @@ std::map<std::string, SonixControl::Command> SonixControl::commands() {
         video.requestKeyFrame();
         return kStatusOk;
     };
-    c["setwdr"] = [this](const json& request, json&) {
-        auto on = flagMember(request, "status");
-        if (!on) {
-            return kStatusBadParameter;
-        }
-        state.update([&](CarSettings& s) { s.camera.wdr = *on; });
-        return kStatusOk;
-    };
-    c["setlooprecordstatus"] = [this](const json& request, json&) {
-        auto on = flagMember(request, "status");
-        if (!on) {
-            return kStatusBadParameter;
-        }
-        state.update([&](CarSettings& s) { s.camera.loopRecording = *on; });
-        return kStatusOk;
-    };
+    c["setwdr"] = cameraSwitch(&CameraSettings::wdr);
+    c["setlooprecordstatus"] = cameraSwitch(&CameraSettings::loopRecording);
     c["setrecordlength"] = [this](const json& request, json&) {
         auto minutes = intMember(request, "minutes");
         if (!minutes || *minutes < 1 || *minutes > 60) {

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <functional>
-#include <map>
-
 #include <nlohmann/json.hpp>
 
+#include "carsim/car_state.h"
+#include "carsim/control_commands.h"
 #include "carsim/control_server.h"
 #include "carsim/firmware_receiver.h"
 #include "carsim/video_stream.h"
@@ -16,8 +15,8 @@ enum SonixStatus : int {
     kStatusOk = 0,
     kStatusInstalling = 1, // firmware installation still running
     kStatusBadParameter = 2,
-    kStatusNotReady = 3,  // e.g. installing an image that never arrived
-    kStatusUnknown = 255, // not a request the car knows
+    kStatusNotReady = 3, // e.g. installing an image that never arrived
+    kStatusUnknown = kUnknownRequestStatus,
 };
 
 // The Sonix car's side of the JSON control channel: one compact JSON answer per request.
@@ -34,8 +33,8 @@ public:
     std::optional<nlohmann::json> answer(const nlohmann::json& request);
 
 private:
-    using Command = std::function<int(const nlohmann::json& request, nlohmann::json& reply)>;
-    std::map<std::string, Command> commands();
+    ControlCommands commands();
+    ControlCommand cameraSwitch(bool CameraSettings::*setting);
 
     int heartbeat(nlohmann::json& reply);
     int setWifi(const nlohmann::json& request);
@@ -49,7 +48,7 @@ private:
     const FaultSchedule& faults;
     FirmwareReceiver firmware;
     const double installSeconds;
-    const std::map<std::string, Command> table;
+    const ControlCommands table;
     FaultSchedule::Clock::time_point connectedAt{};
 };
 

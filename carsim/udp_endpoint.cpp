@@ -10,41 +10,17 @@ namespace carsim {
 UdpEndpoint::UdpEndpoint(uint16_t port, WireLog& log, Handler handler)
     : port(port), log(log), handler(std::move(handler)) {}
 
-UdpEndpoint::~UdpEndpoint() {
-    stop();
-}
-
-bool UdpEndpoint::start() {
-    socket = bindUdp(port);
-    if (!socket.valid()) {
-        std::fprintf(stderr, "carsim: cannot bind UDP port %u\n", port);
-        return false;
-    }
-    stopping = false;
-    thread = std::thread([this] { run(); });
-    return true;
-}
-
-void UdpEndpoint::stop() {
-    stopping = true;
-    if (thread.joinable()) {
-        thread.join();
-    }
-    // Closed only after the join: the thread reads from it until then.
-    socket.reset();
-}
-
 void UdpEndpoint::run() noexcept {
     const std::string endpoint = "udp:" + std::to_string(port);
     std::vector<uint8_t> buffer(65536);
-    while (!stopping) {
-        pollfd entry{socket.get(), POLLIN, 0};
+    while (!service.stopping()) {
+        pollfd entry{service.fd(), POLLIN, 0};
         if (::poll(&entry, 1, 100) <= 0) {
             continue;
         }
         sockaddr_storage peer{};
         socklen_t peerLength = sizeof peer;
-        ssize_t n = ::recvfrom(socket.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+        ssize_t n = ::recvfrom(service.fd(), buffer.data(), buffer.size(), MSG_DONTWAIT,
                                reinterpret_cast<sockaddr*>(&peer), &peerLength);
         if (n < 0) {
             continue;
@@ -54,7 +30,7 @@ void UdpEndpoint::run() noexcept {
             continue;
         }
         try {
-            handler(socket.get(), buffer.data(), static_cast<size_t>(n), peer);
+            handler(service.fd(), buffer.data(), static_cast<size_t>(n), peer);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "carsim: %s: %s\n", endpoint.c_str(), e.what());
         }

@@ -1,34 +1,30 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 
-#include "carsim/socket_util.h"
+#include "carsim/service_thread.h"
 #include "carsim/wire_log.h"
 
 namespace carsim {
 
 // One UDP port of the car: a receive thread that logs every datagram and hands it on.
-// Lifecycle: start (bind, thread), stop (signal, join, close).
 class UdpEndpoint {
 public:
     using Handler =
         std::function<void(int fd, const uint8_t* data, size_t size, const sockaddr_storage& peer)>;
 
     UdpEndpoint(uint16_t port, WireLog& log, Handler handler = {});
-    ~UdpEndpoint();
-    UdpEndpoint(const UdpEndpoint&) = delete;
-    UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
-    bool start();
-    void stop();
+    bool start() {
+        return service.serveUdp(port, [this] { run(); });
+    }
+    void stop() { service.stop(); }
     // The bound socket; valid between start and stop (the video is sent from it).
-    int fd() const { return socket.get(); }
+    int fd() const { return service.fd(); }
 
 private:
     void run() noexcept;
@@ -36,9 +32,7 @@ private:
     const uint16_t port;
     WireLog& log;
     Handler handler;
-    UniqueFd socket;
-    std::atomic<bool> stopping{false};
-    std::thread thread;
+    ServiceThread service; // last member: its thread stops before the rest goes
 };
 
 } // namespace carsim

@@ -48,22 +48,14 @@ std::optional<json> ZoderivControl::answer(const json& request) {
     if (request.contains("tag")) {
         reply["tag"] = request["tag"];
     }
-    auto name = textMember(request, "command");
-    auto command = name ? table.find(*name) : table.end();
-    if (command == table.end() || !request.contains("tag")) {
-        reply["resp_status"] = kStatusUnknown;
-        return reply;
-    }
-    if (*name == "heartbeat" &&
-        !faults.answersHeartbeat(connectedAt, FaultSchedule::Clock::now())) {
-        return std::nullopt;
-    }
-    reply["resp_status"] = command->second(request, reply);
-    return reply;
+    // An untagged request is unknown whatever it asks: its answer could not be matched.
+    auto name = request.contains("tag") ? textMember(request, "command") : std::nullopt;
+    return runCommand(table, name, request, std::move(reply),
+                      faults.answersHeartbeat(connectedAt, FaultSchedule::Clock::now()));
 }
 
-std::map<std::string, ZoderivControl::Command> ZoderivControl::commands() {
-    std::map<std::string, Command> c;
+ControlCommands ZoderivControl::commands() {
+    ControlCommands c;
     c["connection_handshake"] = [this](const json& request, json&) {
         auto port = intMember(request, "realtimePort");
         if (!port || *port < 1 || *port > 65535) {

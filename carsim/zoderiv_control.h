@@ -1,12 +1,12 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <optional>
 
 #include <nlohmann/json.hpp>
 
 #include "carsim/car_state.h"
+#include "carsim/control_commands.h"
 #include "carsim/control_server.h"
 #include "carsim/video_stream.h"
 
@@ -19,7 +19,7 @@ public:
     static constexpr int kStatusOk = 0;
     static constexpr int kStatusBadParameter = 2;
     static constexpr int kStatusNotReady = 3;
-    static constexpr int kStatusUnknown = 255;
+    static constexpr int kStatusUnknown = kUnknownRequestStatus;
 
     // `mediaSocket` is the bound UDP 8082 socket the video leaves from.
     ZoderivControl(CarState& state, VideoStream& video, const FaultSchedule& faults,
@@ -33,8 +33,7 @@ public:
     static std::string frame(const nlohmann::json& reply);
 
 private:
-    using Command = std::function<int(const nlohmann::json& request, nlohmann::json& reply)>;
-    std::map<std::string, Command> commands();
+    ControlCommands commands();
     int enableStreaming(const nlohmann::json& request);
     int setWifi(const nlohmann::json& request);
 
@@ -43,7 +42,7 @@ private:
     const FaultSchedule& faults;
     std::function<int()> mediaSocket;
     const int bitrateKbps;
-    const std::map<std::string, Command> table;
+    const ControlCommands table;
 
     // Owned by the control server's thread.
     sockaddr_storage peer{};
