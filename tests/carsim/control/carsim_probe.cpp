@@ -2,12 +2,15 @@
 //
 //   carsim_probe discover [ADDR]...          probe (default 192.168.99.1 and 192.168.99.255);
 //                                            prints each valid answer; fails when none came
-//   carsim_probe stream ADDR [DATAGRAMS]     discover ADDR, set up its video as its family does
-//                                            and wait for DATAGRAMS (default 100) media packets
+//   carsim_probe stream ADDR [DATAGRAMS]     discover ADDR, set up its video as its family does,
+//                                            take DATAGRAMS (default 100) media packets, rebuild
+//                                            their frames and decode them; fails unless every
+//                                            picture is 1280 x 720 and at least one came out
 #include <cstdio>
 #include <string>
 
 #include "car_client.h"
+#include "wire_decoding.h"
 
 using namespace carclient;
 
@@ -50,6 +53,65 @@ std::vector<Found> discover(const std::vector<std::string>& targets) {
     return found;
 }
 
+struct StreamCheck {
+    int datagrams = 0;
+    int frames = 0;
+    int pictures = 0;
+    int wrongSize = 0;
+};
+
+// Rebuilds the frames of the received datagrams (any k of their k + m packets), cuts them at
+// their start codes, drops the 32-byte telemetry trailer from Sonix slices and decodes them.
+StreamCheck receiveAndDecode(int fd, int wanted, bool sonix) {
+    StreamCheck check;
+    std::vector<Bytes> datagrams;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + milliseconds(10000);
+    while (static_cast<int>(datagrams.size()) < wanted) {
+        auto datagram = receiveDatagram(
+            fd, std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
+        if (!datagram) {
+            break;
+        }
+        if (carsim::test::parseWire(*datagram)) {
+            datagrams.push_back(std::move(*datagram));
+        }
+    }
+    check.datagrams = static_cast<int>(datagrams.size());
+    carsim::test::Decoder decoder;
+    if (!decoder.ok()) {
+        return check;
+    }
+    for (const auto& [number, packets] : carsim::test::groupByFrame(datagrams)) {
+        const auto frame = carsim::test::rebuildFrame(packets);
+        if (!frame) {
+            continue; // its packets were cut off by the end of the capture
+        }
+        ++check.frames;
+        Bytes accessUnit;
+        for (Bytes nal : carsim::test::cutAtLongStartCodes(*frame)) {
+            const int type = nal.empty() ? 0 : nal[0] & 0x1F;
+            if (sonix && (type == 1 || type == 5) && nal.size() > 32) {
+                nal.resize(nal.size() - 32);
+            }
+            accessUnit.insert(accessUnit.end(), {0, 0, 0, 1});
+            accessUnit.insert(accessUnit.end(), nal.begin(), nal.end());
+        }
+        for (const auto& picture : decoder.decode(accessUnit)) {
+            ++check.pictures;
+            check.wrongSize += picture.width == 1280 && picture.height == 720 ? 0 : 1;
+        }
+    }
+    return check;
+}
+
+int report(const StreamCheck& check, const std::string& from, int wanted) {
+    std::printf("%d media datagrams from %s, %d frames rebuilt, %d pictures decoded, %d not "
+                "1280x720\n",
+                check.datagrams, from.c_str(), check.frames, check.pictures, check.wrongSize);
+    return check.datagrams >= wanted && check.pictures > 0 && check.wrongSize == 0 ? 0 : 1;
+}
+
 int streamSonix(const std::string& address, int wanted) {
     TcpClient control;
     if (!control.connect(ipv4(address, 8080)) ||
@@ -67,10 +129,9 @@ int streamSonix(const std::string& address, int wanted) {
         std::fprintf(stderr, "RTSP failed at %s\n", error.c_str());
         return 1;
     }
-    int got = countMediaDatagrams(media.get(), wanted, milliseconds(10000));
+    const StreamCheck check = receiveAndDecode(media.get(), wanted, true);
     rtspTeardown(rtsp, *session);
-    std::printf("%d media datagrams from %s:4500\n", got, address.c_str());
-    return got >= wanted ? 0 : 1;
+    return report(check, address + ":4500", wanted);
 }
 
 int streamZoderiv(const std::string& address, int wanted) {
@@ -88,10 +149,9 @@ int streamZoderiv(const std::string& address, int wanted) {
         std::fprintf(stderr, "streaming not enabled\n");
         return 1;
     }
-    int got = countMediaDatagrams(media.get(), wanted, milliseconds(10000));
+    const StreamCheck check = receiveAndDecode(media.get(), wanted, false);
     zoderivExchange(control, "enable_video_streaming", 2, {{"enabled", false}});
-    std::printf("%d media datagrams from %s:8082\n", got, address.c_str());
-    return got >= wanted ? 0 : 1;
+    return report(check, address + ":8082", wanted);
 }
 
 } // namespace
