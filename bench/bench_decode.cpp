@@ -9,10 +9,10 @@
 namespace {
 
 void BM_DecodeConvertQueue(benchmark::State& state) {
-    StreamSpec spec;
-    spec.frames = 120;
-    spec.moving = true;
-    const std::vector<std::vector<uint8_t>> units = encodeH264(spec);
+    StreamShape shape;
+    shape.frames = 120;
+    shape.moving = true;
+    const std::vector<std::vector<uint8_t>> units = encodeH264(shape);
     std::unique_ptr<FrameDecoder> decoder = FrameDecoder::create();
     if (units.size() != 120 || !decoder) {
         state.SkipWithError("could not set up the stream or the decoder");

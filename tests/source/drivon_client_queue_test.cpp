@@ -11,9 +11,9 @@ const char* const kOverflowLine = "[drivon] Buffered too many frames, clearing\n
 // 40 access units of one stream, encoded once for all tests here.
 const std::vector<std::vector<uint8_t>>& stream() {
     static const std::vector<std::vector<uint8_t>> units = [] {
-        StreamSpec spec;
-        spec.frames = 40;
-        return encodeH264(spec);
+        StreamShape shape;
+        shape.frames = 40;
+        return encodeH264(shape);
     }();
     return units;
 }

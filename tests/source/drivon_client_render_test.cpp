@@ -107,7 +107,7 @@ TEST_F(DrivonClientRender, ConnectingFillsBlueWithTheLogoOnTop) {
 TEST_F(DrivonClientRender, StreamingDrawsOnePicturePerCallAndKeepsTheLastOne) {
     config.writeLogo(embeddedLogo());
     makeClient();
-    StreamSpec first;
+    StreamShape first;
     first.frames = 2;
     auto units = encodeH264(first);
     ASSERT_EQ(units.size(), 2u);

@@ -26,14 +26,14 @@ constexpr int kTolerance = 10; // YUV rounding plus the encoder's loss on flat c
 }
 
 // Both halves of a decoded two-colour picture, sampled away from the seam.
-void expectHalves(const std::vector<uint8_t>& rgba, const StreamSpec& spec) {
+void expectHalves(const std::vector<uint8_t>& rgba, const StreamShape& shape) {
     for (int y : {2, 360, 717}) {
-        EXPECT_TRUE(hasColour(rgba, 2, y, spec.left));
-        EXPECT_TRUE(hasColour(rgba, 320, y, spec.left));
-        EXPECT_TRUE(hasColour(rgba, 600, y, spec.left));
-        EXPECT_TRUE(hasColour(rgba, 680, y, spec.right));
-        EXPECT_TRUE(hasColour(rgba, 960, y, spec.right));
-        EXPECT_TRUE(hasColour(rgba, 1277, y, spec.right));
+        EXPECT_TRUE(hasColour(rgba, 2, y, shape.left));
+        EXPECT_TRUE(hasColour(rgba, 320, y, shape.left));
+        EXPECT_TRUE(hasColour(rgba, 600, y, shape.left));
+        EXPECT_TRUE(hasColour(rgba, 680, y, shape.right));
+        EXPECT_TRUE(hasColour(rgba, 960, y, shape.right));
+        EXPECT_TRUE(hasColour(rgba, 1277, y, shape.right));
     }
 }
 
@@ -46,32 +46,32 @@ std::unique_ptr<FrameDecoder> openDecoder() {
 } // namespace
 
 TEST(FrameDecoder, DecodesEveryAccessUnitOfALowLatencyStreamToRgba) {
-    StreamSpec spec;
-    spec.frames = 3;
-    const auto units = encodeH264(spec);
+    StreamShape shape;
+    shape.frames = 3;
+    const auto units = encodeH264(shape);
     ASSERT_EQ(units.size(), 3u);
     auto decoder = openDecoder();
     ASSERT_TRUE(decoder);
     EXPECT_TRUE(decoder->rgba().empty());
     for (const auto& unit : units) {
         ASSERT_TRUE(decoder->decodeFrame(unit));
-        expectHalves(decoder->rgba(), spec);
+        expectHalves(decoder->rgba(), shape);
     }
 }
 
 TEST(FrameDecoder, SmallerPicturesAreScaledTo1280x720) {
-    StreamSpec spec;
-    spec.width = 640;
-    spec.height = 360;
-    spec.left = {20, 180, 60};
-    spec.right = {230, 230, 230};
-    const auto units = encodeH264(spec);
+    StreamShape shape;
+    shape.width = 640;
+    shape.height = 360;
+    shape.left = {20, 180, 60};
+    shape.right = {230, 230, 230};
+    const auto units = encodeH264(shape);
     ASSERT_EQ(units.size(), 1u);
     auto decoder = openDecoder();
     ASSERT_TRUE(decoder);
     ASSERT_TRUE(decoder->decodeFrame(units[0]));
     // Scaled, not cropped or padded: each half of the small picture fills half the output.
-    expectHalves(decoder->rgba(), spec);
+    expectHalves(decoder->rgba(), shape);
 }
 
 TEST(FrameDecoder, FullRangeAndFourTwoTwoStreamsKeepTheirColours) {
@@ -79,26 +79,26 @@ TEST(FrameDecoder, FullRangeAndFourTwoTwoStreamsKeepTheirColours) {
     // outside the tolerance.
     for (StreamFormat format : {StreamFormat::Yuv420FullRange, StreamFormat::Yuv422}) {
         SCOPED_TRACE(static_cast<int>(format));
-        StreamSpec spec;
-        spec.format = format;
-        spec.left = {25, 25, 25};
-        spec.right = {240, 200, 30};
-        spec.frames = 2;
-        const auto units = encodeH264(spec);
+        StreamShape shape;
+        shape.format = format;
+        shape.left = {25, 25, 25};
+        shape.right = {240, 200, 30};
+        shape.frames = 2;
+        const auto units = encodeH264(shape);
         ASSERT_EQ(units.size(), 2u);
         auto decoder = openDecoder();
         ASSERT_TRUE(decoder);
         for (const auto& unit : units) {
             ASSERT_TRUE(decoder->decodeFrame(unit));
-            expectHalves(decoder->rgba(), spec);
+            expectHalves(decoder->rgba(), shape);
         }
     }
 }
 
 TEST(FrameDecoder, EmptyOrBrokenAccessUnitsYieldNothingAndLeaveTheDecoderWorking) {
-    StreamSpec spec;
-    spec.frames = 2;
-    const auto units = encodeH264(spec);
+    StreamShape shape;
+    shape.frames = 2;
+    const auto units = encodeH264(shape);
     ASSERT_EQ(units.size(), 2u);
     auto decoder = openDecoder();
     ASSERT_TRUE(decoder);
@@ -116,6 +116,6 @@ TEST(FrameDecoder, EmptyOrBrokenAccessUnitsYieldNothingAndLeaveTheDecoderWorking
 
     for (const auto& unit : units) {
         ASSERT_TRUE(decoder->decodeFrame(unit));
-        expectHalves(decoder->rgba(), spec);
+        expectHalves(decoder->rgba(), shape);
     }
 }

@@ -36,15 +36,15 @@ uint8_t clampByte(int v) {
 }
 
 // Picture number index in the stream's own pixel format.
-std::unique_ptr<AVFrame, FrameDeleter> makePicture(const StreamSpec& spec, AVPixelFormat format,
+std::unique_ptr<AVFrame, FrameDeleter> makePicture(const StreamShape& shape, AVPixelFormat format,
                                                    int index) {
-    std::vector<uint8_t> rgba(static_cast<size_t>(spec.width) * spec.height * 4);
+    std::vector<uint8_t> rgba(static_cast<size_t>(shape.width) * shape.height * 4);
     uint32_t noise = 0x9E3779B9u + static_cast<uint32_t>(index);
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
-            const Rgb& c = x < spec.width / 2 ? spec.left : spec.right;
+    for (int y = 0; y < shape.height; ++y) {
+        for (int x = 0; x < shape.width; ++x) {
+            const Rgb& c = x < shape.width / 2 ? shape.left : shape.right;
             int offset = 0;
-            if (spec.moving) {
+            if (shape.moving) {
                 noise ^= noise << 13;
                 noise ^= noise >> 17;
                 noise ^= noise << 5;
@@ -52,7 +52,7 @@ std::unique_ptr<AVFrame, FrameDeleter> makePicture(const StreamSpec& spec, AVPix
                 const int v = y + 2 * index;
                 offset = ((u * v) >> 6) % 48 - 24 + static_cast<int>(noise % 9) - 4;
             }
-            uint8_t* p = &rgba[(static_cast<size_t>(y) * spec.width + x) * 4];
+            uint8_t* p = &rgba[(static_cast<size_t>(y) * shape.width + x) * 4];
             p[0] = clampByte(c.r + offset);
             p[1] = clampByte(c.g + offset);
             p[2] = clampByte(c.b + offset);
@@ -61,17 +61,17 @@ std::unique_ptr<AVFrame, FrameDeleter> makePicture(const StreamSpec& spec, AVPix
     }
     std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
     frame->format = format;
-    frame->width = spec.width;
-    frame->height = spec.height;
+    frame->width = shape.width;
+    frame->height = shape.height;
     if (av_frame_get_buffer(frame.get(), 0) != 0) {
         return nullptr;
     }
     std::unique_ptr<SwsContext, ScalerDeleter> scaler(
-        sws_getContext(spec.width, spec.height, AV_PIX_FMT_RGBA, spec.width, spec.height, format,
+        sws_getContext(shape.width, shape.height, AV_PIX_FMT_RGBA, shape.width, shape.height, format,
                        SWS_POINT, nullptr, nullptr, nullptr));
     const uint8_t* const source[4] = {rgba.data(), nullptr, nullptr, nullptr};
-    const int pitch[4] = {spec.width * 4, 0, 0, 0};
-    sws_scale(scaler.get(), source, pitch, 0, spec.height, frame->data, frame->linesize);
+    const int pitch[4] = {shape.width * 4, 0, 0, 0};
+    sws_scale(scaler.get(), source, pitch, 0, shape.height, frame->data, frame->linesize);
     return frame;
 }
 
@@ -91,19 +91,19 @@ bool drain(AVCodecContext* context, AVPacket* packet, std::vector<std::vector<ui
 
 } // namespace
 
-std::vector<std::vector<uint8_t>> encodeH264(const StreamSpec& spec) {
+std::vector<std::vector<uint8_t>> encodeH264(const StreamShape& shape) {
     av_log_set_level(AV_LOG_ERROR); // the encoder's statistics would drown the test output
     const AVCodec* encoder = avcodec_find_encoder_by_name("libx264");
     if (!encoder) {
         return {};
     }
-    const AVPixelFormat format = pixelFormat(spec.format);
+    const AVPixelFormat format = pixelFormat(shape.format);
     std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(encoder));
-    context->width = spec.width;
-    context->height = spec.height;
+    context->width = shape.width;
+    context->height = shape.height;
     context->pix_fmt = format;
     context->color_range =
-        spec.format == StreamFormat::Yuv420FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        shape.format == StreamFormat::Yuv420FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     context->time_base = AVRational{1, 30};
     context->framerate = AVRational{30, 1};
     context->max_b_frames = 0;
@@ -120,9 +120,9 @@ std::vector<std::vector<uint8_t>> encodeH264(const StreamSpec& spec) {
     }
     std::vector<std::vector<uint8_t>> units;
     std::unique_ptr<AVFrame, FrameDeleter> picture;
-    for (int i = 0; i < spec.frames; ++i) {
-        if (!picture || spec.moving) {
-            picture = makePicture(spec, format, i);
+    for (int i = 0; i < shape.frames; ++i) {
+        if (!picture || shape.moving) {
+            picture = makePicture(shape, format, i);
         }
         if (!picture) {
             return {};

@@ -16,7 +16,7 @@ enum class StreamFormat {
     Yuv422,
 };
 
-struct StreamSpec {
+struct StreamShape {
     int width = 1280;
     int height = 720;
     StreamFormat format = StreamFormat::Yuv420;
@@ -29,4 +29,4 @@ struct StreamSpec {
 };
 
 // One access unit per picture, the first with its parameter sets; empty when encoding failed.
-std::vector<std::vector<uint8_t>> encodeH264(const StreamSpec& spec);
+std::vector<std::vector<uint8_t>> encodeH264(const StreamShape& shape);
