@@ -1,51 +1,62 @@
 // bin/drivon.so loaded the way the host loads it: dlopen, set the module handle, load.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <dlfcn.h>
 
+#include <gtest/gtest.h>
+
+#include "tests/source/temp_config.h"
 #include "zeb/zeb-runner.h"
 
 class LoadedModule {
 public:
-    // Loads the module with a module handle named "drivon", or with no handle at all.
-    enum class Handle { Named, None };
-    explicit LoadedModule(Handle handle = Handle::Named);
-    // Unloads the module; a module that stays mapped after dlclose fails the test.
-    ~LoadedModule();
+    // With a module handle named "drivon", or with none (the host then gives no paths).
+    explicit LoadedModule(bool withHandle = true) {
+        library = dlopen(DRIVON_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            ADD_FAILURE() << dlerror(); // NOLINT(concurrency-mt-unsafe): no other thread loads
+            return;
+        }
+        auto* setPointer = symbol<void(zeb_module_t*)>("zeb_module_set_pointer");
+        auto* load = symbol<bool()>("zeb_module_load");
+        if (!setPointer || !load) {
+            return;
+        }
+        handle = withHandle ? zeb_runner_module_create("drivon") : nullptr;
+        setPointer(handle);
+        EXPECT_TRUE(load());
+        info = zeb_runner_find_source("drivon");
+        EXPECT_NE(info, nullptr);
+    }
+    // Unloads the module; a module that stays mapped after dlclose fails the test, as it would
+    // never run its module-wide clean-up.
+    ~LoadedModule() {
+        zeb_runner_clear_sources();
+        if (library) {
+            dlclose(library);
+            void* still = dlopen(DRIVON_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
+            EXPECT_EQ(still, nullptr) << "the module stayed loaded after dlclose";
+            if (still) {
+                dlclose(still);
+            }
+        }
+        zeb_runner_module_destroy(handle);
+    }
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
 
     bool ok() const { return library && info; }
     const zeb_source_info& source() const { return *info; }
 
-    uint32_t (*ver)() = nullptr;
-    bool (*load)() = nullptr;
-    const char* (*name)() = nullptr;
-    const char* (*description)() = nullptr;
-    const char* (*author)() = nullptr;
+    template <typename Function>
+    Function* symbol(const char* name) const {
+        auto* function = reinterpret_cast<Function*>(dlsym(library, name));
+        EXPECT_NE(function, nullptr) << name;
+        return function;
+    }
 
 private:
     void* library = nullptr;
     zeb_module_t* handle = nullptr;
     const zeb_source_info* info = nullptr;
 };
-
-// A fresh configuration root made with mkdtemp, removed again at the end.
-class TempConfigRoot {
-public:
-    TempConfigRoot();
-    ~TempConfigRoot();
-    TempConfigRoot(const TempConfigRoot&) = delete;
-    TempConfigRoot& operator=(const TempConfigRoot&) = delete;
-
-    const std::string& path() const { return root; }
-    std::string logoPath() const { return root + "/drivon/dv_logo.png"; }
-
-private:
-    std::string root;
-};
-
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& content);
-bool fileExists(const std::string& path);

@@ -1,20 +1,12 @@
-#include <filesystem>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "module/logo_image.h"
 #include "tests/module/loaded_module.h"
 
 namespace {
 
-std::string embedded() {
-    const auto bytes = embeddedLogo();
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Loads the module afresh (its logo-installed flag starts false), makes and destroys one
-// instance.
 void createOnce(LoadedModule& module) {
     ASSERT_TRUE(module.ok());
     void* instance = module.source().create(nullptr, nullptr);
@@ -24,50 +16,33 @@ void createOnce(LoadedModule& module) {
 
 } // namespace
 
-TEST(LogoInstall, TheFirstCreateInstallsTheLogoIntoAMissingFolder) {
-    TempConfigRoot root;
-    LoadedModule module;
-    EXPECT_FALSE(fileExists(root.logoPath())) << "installed at load, not at the first create";
-    createOnce(module);
-    EXPECT_EQ(readFile(root.logoPath()), embedded());
-    EXPECT_FALSE(fileExists(root.logoPath() + ".tmp"));
-}
-
-TEST(LogoInstall, AFileOfTheEmbeddedSizeIsTakenAsInstalled) {
-    TempConfigRoot root;
-    const std::string other(embeddedLogo().size(), 'x');
-    writeFile(root.logoPath(), other);
-    LoadedModule module;
-    createOnce(module);
-    EXPECT_EQ(readFile(root.logoPath()), other);
-}
-
-TEST(LogoInstall, AFileOneByteShorterOrLongerIsReplaced) {
-    for (const size_t size : {embeddedLogo().size() - 1, embeddedLogo().size() + 1}) {
-        SCOPED_TRACE(size);
-        TempConfigRoot root;
-        writeFile(root.logoPath(), std::string(size, 'x'));
+// Only the size of a file already there counts, not its content.
+TEST(LogoInstall, TheFirstCreateWritesTheLogoUnlessAFileOfItsSizeIsThere) {
+    const std::string logo = embeddedLogoFile();
+    const std::string sameSize(logo.size(), 'x');
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, logo}, // no folder yet
+        {sameSize, sameSize},
+        {std::string(logo.size() - 1, 'x'), logo},
+        {std::string(logo.size() + 1, 'x'), logo},
+    };
+    for (const auto& [before, after] : cases) {
+        SCOPED_TRACE(before ? before->size() : 0);
+        TempConfig config;
+        if (before) {
+            writeFile(config.logoPath(), *before);
+        }
         LoadedModule module;
+        EXPECT_EQ(std::filesystem::exists(config.logoPath()), before.has_value())
+            << "installed at load, not at the first create";
         createOnce(module);
-        EXPECT_EQ(readFile(root.logoPath()), embedded());
+        EXPECT_EQ(readFile(config.logoPath()), after);
+        EXPECT_FALSE(std::filesystem::exists(config.logoPath() + ".tmp"));
     }
 }
 
-TEST(LogoInstall, LaterCreatesDoNotTouchTheFileAgain) {
-    TempConfigRoot root;
-    LoadedModule module;
-    createOnce(module);
-    ASSERT_TRUE(fileExists(root.logoPath()));
-    std::filesystem::remove(root.logoPath());
-    createOnce(module);
-    EXPECT_FALSE(fileExists(root.logoPath()));
-    writeFile(root.logoPath(), "short");
-    createOnce(module);
-    EXPECT_EQ(readFile(root.logoPath()), "short");
-}
-
-TEST(LogoInstall, TwoFirstCreatesAtOnceBothSucceedWithOneLogo) {
-    TempConfigRoot root;
+TEST(LogoInstall, TwoFirstCreatesAtOnceInstallOneLogoAndLaterCreatesLeaveTheFileAlone) {
+    TempConfig config;
     LoadedModule module;
     ASSERT_TRUE(module.ok());
     void* instances[2] = {nullptr, nullptr};
@@ -75,19 +50,24 @@ TEST(LogoInstall, TwoFirstCreatesAtOnceBothSucceedWithOneLogo) {
     std::thread second([&] { instances[1] = module.source().create(nullptr, nullptr); });
     first.join();
     second.join();
-    EXPECT_NE(instances[0], nullptr);
-    EXPECT_NE(instances[1], nullptr);
-    EXPECT_EQ(readFile(root.logoPath()), embedded());
+    EXPECT_EQ(readFile(config.logoPath()), embeddedLogoFile());
     for (void* instance : instances) {
+        EXPECT_NE(instance, nullptr);
         if (instance) {
             module.source().destroy(instance);
         }
     }
+    std::filesystem::remove(config.logoPath());
+    createOnce(module);
+    EXPECT_FALSE(std::filesystem::exists(config.logoPath()));
+    writeFile(config.logoPath(), "short");
+    createOnce(module);
+    EXPECT_EQ(readFile(config.logoPath()), "short");
 }
 
 TEST(LogoInstall, WithoutAConfigurationPathTheSourceStillWorks) {
-    TempConfigRoot root;
-    LoadedModule module(LoadedModule::Handle::None);
+    TempConfig config;
+    LoadedModule module(false);
     createOnce(module);
-    EXPECT_TRUE(std::filesystem::is_empty(root.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(config.root));
 }

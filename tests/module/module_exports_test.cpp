@@ -1,10 +1,8 @@
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <elf.h>
-#include <fstream>
-#include <iterator>
 #include <set>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -12,42 +10,33 @@
 
 namespace {
 
-// Names of the symbols that bin/drivon.so defines in its dynamic symbol table (.dynsym);
-// undefined entries are what it imports and are left out.
+// Names that the 64-bit ELF file at path defines in its dynamic symbol table (.dynsym); the
+// undefined entries are what it imports.
 std::set<std::string> definedDynamicSymbols(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<char> file((std::istreambuf_iterator<char>(in)),
-                                 std::istreambuf_iterator<char>());
+    const std::string file = readFile(path);
+    auto read = [&](auto& out, size_t offset) {
+        const bool inside = offset + sizeof out <= file.size();
+        EXPECT_TRUE(inside) << "truncated ELF file";
+        std::memcpy(&out, file.data() + (inside ? offset : 0), inside ? sizeof out : 0);
+    };
+    Elf64_Ehdr header{};
+    read(header, 0);
+    EXPECT_EQ(std::memcmp(header.e_ident, ELFMAG, SELFMAG), 0);
     std::set<std::string> names;
-    Elf64_Ehdr header;
-    if (file.size() < sizeof header) {
-        ADD_FAILURE() << "not an ELF file";
-        return names;
-    }
-    std::memcpy(&header, file.data(), sizeof header);
-    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_shentsize != sizeof(Elf64_Shdr) ||
-        header.e_shoff + size_t{header.e_shnum} * sizeof(Elf64_Shdr) > file.size()) {
-        ADD_FAILURE() << "not a 64-bit ELF file with section headers";
-        return names;
-    }
-    std::vector<Elf64_Shdr> sections(header.e_shnum);
-    std::memcpy(sections.data(), file.data() + header.e_shoff,
-                sections.size() * sizeof(Elf64_Shdr));
-    for (const Elf64_Shdr& section : sections) {
+    for (size_t s = 0; s < header.e_shnum; ++s) {
+        Elf64_Shdr section{};
+        Elf64_Shdr strings{};
+        read(section, header.e_shoff + s * sizeof section);
         if (section.sh_type != SHT_DYNSYM) {
             continue;
         }
-        const Elf64_Shdr& strings = sections.at(section.sh_link);
-        const size_t count = section.sh_size / sizeof(Elf64_Sym);
-        for (size_t i = 1; i < count; ++i) {
-            Elf64_Sym symbol;
-            std::memcpy(&symbol, file.data() + section.sh_offset + i * sizeof(Elf64_Sym),
-                        sizeof symbol);
-            if (symbol.st_shndx == SHN_UNDEF || ELF64_ST_BIND(symbol.st_info) == STB_LOCAL) {
-                continue;
+        read(strings, header.e_shoff + section.sh_link * sizeof strings);
+        for (size_t i = 1; i < section.sh_size / sizeof(Elf64_Sym); ++i) {
+            Elf64_Sym symbol{};
+            read(symbol, section.sh_offset + i * sizeof symbol);
+            if (symbol.st_shndx != SHN_UNDEF && ELF64_ST_BIND(symbol.st_info) != STB_LOCAL) {
+                names.insert(file.c_str() + strings.sh_offset + symbol.st_name);
             }
-            names.insert(file.data() + strings.sh_offset + symbol.st_name);
         }
     }
     return names;
@@ -63,12 +52,36 @@ TEST(ModuleExports, TheDynamicSymbolTableDefinesExactlyTheSixEntryPoints) {
     EXPECT_EQ(definedDynamicSymbols(DRIVON_MODULE_PATH), expected);
 }
 
-TEST(ModuleExports, TheEntryPointsDescribeTheModule) {
-    TempConfigRoot root;
+TEST(ModuleExports, TheEntryPointsDescribeTheModuleAndRegisterOneSelfDrawingInputSource) {
+    TempConfig config;
     LoadedModule module;
     ASSERT_TRUE(module.ok());
-    EXPECT_EQ(module.ver(), 0x1D010001u);
-    EXPECT_STREQ(module.name(), "Drivon");
-    EXPECT_STREQ(module.description(), "Drivon Live Streaming");
-    EXPECT_STREQ(module.author(), "Mendrel");
+    auto* ver = module.symbol<uint32_t()>("zeb_module_ver");
+    ASSERT_NE(ver, nullptr);
+    EXPECT_EQ(ver(), 0x1D010001u);
+    for (const auto& [name, text] : {std::pair{"zeb_module_name", "Drivon"},
+                                     {"zeb_module_description", "Drivon Live Streaming"},
+                                     {"zeb_module_author", "Mendrel"}}) {
+        auto* function = module.symbol<const char*()>(name);
+        ASSERT_NE(function, nullptr);
+        EXPECT_STREQ(function(), text);
+    }
+
+    const zeb_source_info& info = module.source();
+    EXPECT_STREQ(info.id, "drivon");
+    EXPECT_EQ(info.type, ZEB_SOURCE_TYPE_INPUT);
+    EXPECT_EQ(info.output_flags, 9u);
+    ASSERT_NE(info.get_name, nullptr);
+    EXPECT_STREQ(info.get_name(nullptr), "Drivon");
+    for (const void* callback :
+         {(const void*)info.create, (const void*)info.destroy, (const void*)info.get_width,
+          (const void*)info.get_height, (const void*)info.activate, (const void*)info.deactivate,
+          (const void*)info.show, (const void*)info.hide, (const void*)info.video_tick,
+          (const void*)info.video_render}) {
+        EXPECT_NE(callback, nullptr);
+    }
+    // No settings, properties, audio, interaction, media controls or colour spaces; version 0.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
+    EXPECT_TRUE(std::all_of(bytes + offsetof(zeb_source_info, get_defaults), bytes + sizeof info,
+                            [](uint8_t b) { return b == 0; }));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 struct Rgb {
@@ -30,3 +31,10 @@ struct StreamShape {
 
 // One access unit per picture, the first with its parameter sets; empty when encoding failed.
 std::vector<std::vector<uint8_t>> encodeH264(const StreamShape& shape);
+
+// Whether the opaque RGBA pixel p shows want, allowing for YUV rounding and the encoder's loss
+// on flat colour.
+inline bool showsColour(const uint8_t* p, Rgb want) {
+    auto near = [](uint8_t v, uint8_t w) { return std::abs(int{v} - int{w}) <= 10; };
+    return near(p[0], want.r) && near(p[1], want.g) && near(p[2], want.b) && p[3] == 255;
+}
