@@ -13,8 +13,7 @@ namespace {
 using namespace nettest;
 
 TEST(SocketAddress, ResolvesNumericAddressesWithEveryByteDefined) {
-    sockaddr_storage first;
-    sockaddr_storage second;
+    sockaddr_storage first, second;
     std::memset(&first, 0xAA, sizeof(first));
     std::memset(&second, 0x55, sizeof(second));
     ASSERT_EQ(resolveAddress("127.0.0.1", first), 0);
@@ -25,9 +24,8 @@ TEST(SocketAddress, ResolvesNumericAddressesWithEveryByteDefined) {
 TEST(NetManagerOpen, RefusedConnectionGives3004AndLeavesNothingOpen) {
     // Bound but not listening: a connect to it is refused at once.
     LoopbackSocket closedPort(SOCK_STREAM, false);
-    ErrorLog errors;
-    auto manager = makeManager(errors);
-    auto connection = manager->createConnection();
+    NetManager manager(address("0.0.0.0"), address("127.0.0.1"), nullptr);
+    auto connection = manager.createConnection();
     const int descriptors = openDescriptorCount();
     const int threads = threadCount();
     int socket = -1;
@@ -40,7 +38,7 @@ TEST(NetManagerOpen, RefusedConnectionGives3004AndLeavesNothingOpen) {
     TcpListener listener;
     ASSERT_EQ(connection->open(NetManager::kSocketTcp, listener.port(), socket), 0);
     EXPECT_EQ(threadCount(), threads + 1);
-    manager->shutdown();
+    manager.shutdown();
 }
 
 TEST(NetManagerOpen, UnansweredConnectGives3005AfterTheConnectWait) {
@@ -109,18 +107,16 @@ TEST_F(NetManagerLife, ShutdownWakesBlockedReaderAndHasJoinedThePollThread) {
         threadEndMarker.ended = &pollThreadEnded;
         marked = true;
     });
-    ASSERT_TRUE(sendToSocket(device, *media, udp, bytesOf("mark")));
+    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("mark")));
     ASSERT_TRUE(waitFor([&] { return marked.load(); }));
 
-    std::atomic<int> result{-1};
-    std::thread reader([&] {
+    auto reader = std::async(std::launch::async, [&] {
         Packet packet;
-        result = control->receive(packet, 0) ? 1 : 0;
+        return control->receive(packet, 0);
     });
     manager->shutdown();
     EXPECT_TRUE(pollThreadEnded);
-    reader.join();
-    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(reader.get());
     EXPECT_FALSE(sendOnControl("x"));
     closePeer();
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
@@ -136,7 +132,7 @@ TEST_F(NetManagerLife, ShutdownWakesBlockedReaderAndHasJoinedThePollThread) {
         manager->shutdown();
         handled = true;
     });
-    ASSERT_TRUE(sendToSocket(device, *fresh, socket, bytesOf("stop")));
+    ASSERT_TRUE(device.sendTo(fresh->localPort(socket), bytesOf("stop")));
     ASSERT_TRUE(waitFor([&] { return handled.load(); }));
     manager->shutdown();
 }
@@ -187,9 +183,8 @@ void openUnprivileged(bool withoutThreads) {
         std::_Exit(3);
     }
     UdpPeer device;
-    ErrorLog errors;
-    auto manager = makeManager(errors);
-    auto connection = manager->createConnection();
+    NetManager manager(address("0.0.0.0"), address("127.0.0.1"), nullptr);
+    auto connection = manager.createConnection();
     const int descriptors = openDescriptorCount();
     int socket = -1;
     const int code = connection->open(NetManager::kSocketUdp, device.port(), socket);
@@ -197,7 +192,7 @@ void openUnprivileged(bool withoutThreads) {
         withoutThreads
             ? code == kNetNoResource && socket == -1 && openDescriptorCount() == descriptors
             : code == 0 && relay(device, *connection, socket, bytesOf("hi")) != nullptr;
-    manager->shutdown();
+    manager.shutdown();
     std::_Exit(passed ? 0 : 2);
 }
 

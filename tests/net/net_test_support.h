@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -153,15 +154,12 @@ inline int openUdp(Connection& connection, const UdpPeer& device) {
     return openSocket(connection, NetManager::kSocketUdp, device.port());
 }
 
-// Sends `payload` from `device` to the bound port of the UDP socket `socket`; relay() then
-// returns the packet `connection` receives within 10 s, or null.
-inline bool sendToSocket(UdpPeer& device, Connection& connection, int socket,
-                         const Bytes& payload) {
-    return device.sendTo(connection.localPort(socket), payload);
-}
+// Sends `payload` from `device` to the bound port of the UDP socket `socket`, then returns the
+// packet `connection` receives within 10 s, or null.
 inline Packet relay(UdpPeer& device, Connection& connection, int socket, const Bytes& payload) {
     Packet packet;
-    if (!sendToSocket(device, connection, socket, payload) || !connection.receive(packet, 10000)) {
+    if (!device.sendTo(connection.localPort(socket), payload) ||
+        !connection.receive(packet, 10000)) {
         return nullptr;
     }
     return packet;

