@@ -28,46 +28,44 @@ TEST(LogoInstall, TheFirstCreateWritesTheLogoUnlessAFileOfItsSizeIsThere) {
     };
     for (const auto& [before, after] : cases) {
         SCOPED_TRACE(before ? before->size() : 0);
-        TempConfig config;
-        if (before) {
-            writeFile(config.logoPath(), *before);
-        }
         LoadedModule module;
-        EXPECT_EQ(std::filesystem::exists(config.logoPath()), before.has_value())
-            << "installed at load, not at the first create";
+        const std::string path = module.config.logoPath();
+        EXPECT_FALSE(std::filesystem::exists(path)) << "installed at load, not at the first create";
+        if (before) {
+            writeFile(path, *before);
+        }
         createOnce(module);
-        EXPECT_EQ(readFile(config.logoPath()), after);
-        EXPECT_FALSE(std::filesystem::exists(config.logoPath() + ".tmp"));
+        EXPECT_EQ(readFile(path), after);
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
     }
 }
 
 TEST(LogoInstall, TwoFirstCreatesAtOnceInstallOneLogoAndLaterCreatesLeaveTheFileAlone) {
-    TempConfig config;
     LoadedModule module;
     ASSERT_TRUE(module.ok());
+    const std::string path = module.config.logoPath();
     void* instances[2] = {nullptr, nullptr};
     std::thread first([&] { instances[0] = module.source().create(nullptr, nullptr); });
     std::thread second([&] { instances[1] = module.source().create(nullptr, nullptr); });
     first.join();
     second.join();
-    EXPECT_EQ(readFile(config.logoPath()), embeddedLogoFile());
+    EXPECT_EQ(readFile(path), embeddedLogoFile());
     for (void* instance : instances) {
         EXPECT_NE(instance, nullptr);
         if (instance) {
             module.source().destroy(instance);
         }
     }
-    std::filesystem::remove(config.logoPath());
+    std::filesystem::remove(path);
     createOnce(module);
-    EXPECT_FALSE(std::filesystem::exists(config.logoPath()));
-    writeFile(config.logoPath(), "short");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    writeFile(path, "short");
     createOnce(module);
-    EXPECT_EQ(readFile(config.logoPath()), "short");
+    EXPECT_EQ(readFile(path), "short");
 }
 
 TEST(LogoInstall, WithoutAConfigurationPathTheSourceStillWorks) {
-    TempConfig config;
     LoadedModule module(false);
     createOnce(module);
-    EXPECT_TRUE(std::filesystem::is_empty(config.root));
+    EXPECT_TRUE(std::filesystem::is_empty(module.config.root));
 }

@@ -1,5 +1,6 @@
+#include <array>
+#include <atomic>
 #include <functional>
-#include <mutex>
 #include <png.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@ namespace {
 
 constexpr uint32_t kGrey = 0xFF909090; // canvas pixels are 0xAABBGGRR
 constexpr uint32_t kBlue = 0xFFFF0000;
+constexpr uint32_t kRed = 0xFF0000FF;
 constexpr std::string_view kOverflowLine = "[drivon] Buffered too many frames, clearing\n";
 
 // 40 access units of one stream in the default colours, encoded once for all tests here.
@@ -20,38 +22,37 @@ const std::vector<std::vector<uint8_t>>& stream() {
     return units;
 }
 
-// Writes width x height pixels of packed 0xAABBGGRR words as a PNG file.
-void writePng(const std::string& path, uint32_t width, uint32_t height,
-              const std::vector<uint32_t>& pixels) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
+void writeSolidPng(const std::string& path, uint32_t width, uint32_t height, uint32_t colour) {
+    png_image image{.version = PNG_IMAGE_VERSION, .width = width, .height = height};
     image.format = PNG_FORMAT_RGBA;
-    writeFile(path, "");
+    const std::vector<uint32_t> pixels(size_t{width} * height, colour);
+    writeFile(path, ""); // makes the folder
     ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr));
 }
 
+// An instance made with the embedded logo in its configuration folder, rendering into a
+// 1280 x 720 canvas; overflow log lines are counted by level.
 class DrivonClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(stream().size(), 40u);
-        ASSERT_NE(canvas, nullptr);
         zeb_runner_set_log_handler(&DrivonClientTest::onLog, this);
+        writeFile(config.logoPath(), embeddedLogoFile());
+        makeClient(module);
     }
     void TearDown() override {
         client.reset();
         zeb_runner_set_log_handler(nullptr, nullptr);
         zeb_canvas_destroy(canvas);
         zeb_runner_module_destroy(module);
+        EXPECT_EQ(overflowLinesAtOtherLevels, 0) << "the overflow line is a debug line";
     }
 
     void makeClient(zeb_module_t* handle) {
         client = DrivonClient::create(nullptr, nullptr, handle);
         ASSERT_TRUE(client);
     }
-    // Delivers the next n access units of the stream.
-    void deliver(int n) {
+    void deliver(int n) { // the next n access units of the stream
         for (int i = 0; i < n; ++i, ++next) {
             ASSERT_LT(next, stream().size());
             client->onVideoFrame(static_cast<int32_t>(next), 0, stream()[next]);
@@ -66,20 +67,19 @@ protected:
     bool shows(uint32_t x, uint32_t y, Rgb want) const {
         return showsColour(zeb_canvas_pixels(canvas) + (size_t{y} * 1280 + x) * 4, want);
     }
-    std::vector<int> overflowLogLevels() {
-        std::lock_guard lock(logMutex);
-        return overflowLevels;
+    // Uploads, solid fills, logo draws and other texture draws so far.
+    std::array<uint64_t, 4> draws() const {
+        const zeb_canvas_stats s = zeb_canvas_get_stats(canvas);
+        return {s.uploads, s.solid_fills, s.logo_draws, s.texture_draws};
     }
 
     // Every pixel of the logo's rectangle at (8, 642): the logo's opaque pixels exactly, the
     // background where the logo is transparent; the pixels just outside it show background.
     void expectLogoOver(const std::function<bool(uint32_t x, uint32_t y)>& isBackground) {
         const std::string file = embeddedLogoFile();
-        png_image image{};
-        image.version = PNG_IMAGE_VERSION;
+        png_image image{.version = PNG_IMAGE_VERSION};
         ASSERT_TRUE(png_image_begin_read_from_memory(&image, file.data(), file.size()));
-        ASSERT_EQ(image.width, 159u);
-        ASSERT_EQ(image.height, 70u);
+        ASSERT_TRUE(image.width == 159 && image.height == 70);
         image.format = PNG_FORMAT_RGBA;
         std::vector<uint32_t> logo(size_t{159} * 70);
         ASSERT_TRUE(png_image_finish_read(&image, nullptr, logo.data(), 0, nullptr));
@@ -87,13 +87,11 @@ protected:
         size_t opaque = 0;
         for (uint32_t y = 0; y < 70; ++y) {
             for (uint32_t x = 0; x < 159; ++x) {
-                const uint32_t alpha = logo[y * 159 + x] >> 24;
-                if (alpha == 255) {
-                    ++opaque;
-                    mismatches += pixel(8 + x, 642 + y) == logo[y * 159 + x] ? 0 : 1;
-                } else if (alpha == 0) { // smoothed edges in between blend logo and background
-                    mismatches += isBackground(8 + x, 642 + y) ? 0 : 1;
-                }
+                const uint32_t want = logo[y * 159 + x];
+                const uint32_t alpha = want >> 24; // smoothed edges in between: a blend
+                opaque += alpha == 255 ? 1 : 0;
+                mismatches += (alpha == 255 && pixel(8 + x, 642 + y) != want) ||
+                              (alpha == 0 && !isBackground(8 + x, 642 + y));
             }
         }
         EXPECT_EQ(mismatches, 0u);
@@ -107,44 +105,40 @@ protected:
     zeb_canvas_t* canvas = zeb_canvas_create(1280, 720);
     std::unique_ptr<DrivonClient> client;
     size_t next = 0;
+    std::atomic<int> overflowLines{0}; // at debug level
+    std::atomic<int> overflowLinesAtOtherLevels{0};
 
 private:
     static void onLog(int level, const char* message, void* self) {
         auto* test = static_cast<DrivonClientTest*>(self);
-        std::lock_guard lock(test->logMutex);
         if (message == kOverflowLine) {
-            test->overflowLevels.push_back(level);
+            ++(level == LOG_DEBUG ? test->overflowLines : test->overflowLinesAtOtherLevels);
         }
     }
-    std::mutex logMutex;
-    std::vector<int> overflowLevels; // guarded by logMutex
 };
 
 } // namespace
 
 TEST_F(DrivonClientTest, TheThirtyFirstQueuedPictureClearsTheQueueWithADebugLine) {
-    makeClient(module);
     client->setActive(true);
     deliver(30);
     EXPECT_EQ(client->queuedPictureCount(), 30u);
-    EXPECT_TRUE(overflowLogLevels().empty());
+    EXPECT_EQ(overflowLines, 0);
     deliver(1);
     EXPECT_EQ(client->queuedPictureCount(), 0u);
-    EXPECT_EQ(overflowLogLevels(), std::vector<int>{LOG_DEBUG});
+    EXPECT_EQ(overflowLines, 1);
     deliver(1);
     EXPECT_EQ(client->queuedPictureCount(), 1u);
 }
 
 TEST_F(DrivonClientTest, InactiveOrHiddenInstancesDecodeButQueueNothing) {
-    makeClient(module);
-    EXPECT_EQ(client->currentState(), SourceState::Scanning);
     deliver(31); // a new instance is inactive
     EXPECT_EQ(client->queuedPictureCount(), 0u);
     client->setActive(true);
     client->setHidden(true);
     deliver(5);
     EXPECT_EQ(client->queuedPictureCount(), 0u);
-    EXPECT_TRUE(overflowLogLevels().empty());
+    EXPECT_EQ(overflowLines, 0);
     // The parameter sets came in the first access unit, delivered while inactive: the next
     // picture decodes only because decoding went on all along.
     client->setHidden(false);
@@ -153,7 +147,6 @@ TEST_F(DrivonClientTest, InactiveOrHiddenInstancesDecodeButQueueNothing) {
 }
 
 TEST_F(DrivonClientTest, ActivateDeactivateShowAndHideEachEmptyTheQueue) {
-    makeClient(module);
     auto expectEmptiedBy = [&](const char* name, const std::function<void()>& change) {
         SCOPED_TRACE(name);
         deliver(2);
@@ -170,92 +163,74 @@ TEST_F(DrivonClientTest, ActivateDeactivateShowAndHideEachEmptyTheQueue) {
 }
 
 TEST_F(DrivonClientTest, ScanningAndConnectingFillTheFrameWithTheLogoOnTop) {
-    writeFile(config.logoPath(), embeddedLogoFile());
-    makeClient(module);
+    EXPECT_EQ(client->currentState(), SourceState::Scanning);
     for (const auto& [state, colour] :
          {std::pair{SourceState::Scanning, kGrey}, std::pair{SourceState::Connecting, kBlue}}) {
         client->setStateForTesting(state);
         render();
-        EXPECT_EQ(pixel(0, 0), colour);
-        EXPECT_EQ(pixel(640, 360), colour);
+        EXPECT_TRUE(pixel(0, 0) == colour && pixel(640, 360) == colour);
         EXPECT_EQ(pixel(1279, 719), colour);
         expectLogoOver([&](uint32_t x, uint32_t y) { return pixel(x, y) == colour; });
     }
-    const zeb_canvas_stats stats = zeb_canvas_get_stats(canvas);
-    EXPECT_EQ(stats.solid_fills, 2u);
-    EXPECT_EQ(stats.logo_draws, 2u);
-    EXPECT_EQ(stats.texture_draws, 0u);
+    EXPECT_EQ(draws(), (std::array<uint64_t, 4>{0, 2, 2, 0}));
 }
 
+// Two pictures of different colours: the first queued is drawn first, and each was queued as a
+// copy, not as the decoder's buffer that the second overwrote.
 TEST_F(DrivonClientTest, StreamingDrawsOnePicturePerCallAndKeepsTheLastOne) {
-    const StreamShape shape;
-    writeFile(config.logoPath(), embeddedLogoFile());
-    makeClient(module);
+    const StreamShape first;
+    const StreamShape second{.left = {30, 200, 90}, .right = {250, 250, 120}};
+    const auto secondUnits = encodeH264(second);
+    ASSERT_EQ(secondUnits.size(), 1u);
     client->setActive(true);
     client->setStateForTesting(SourceState::Streaming);
-    deliver(2);
-    ASSERT_EQ(client->queuedPictureCount(), 2u);
+    deliver(1);
+    client->onVideoFrame(1, 0, secondUnits[0]); // with parameter sets of its own
     render();
     EXPECT_EQ(client->queuedPictureCount(), 1u);
-    EXPECT_TRUE(shows(320, 360, shape.left) && shows(600, 10, shape.left));
-    EXPECT_TRUE(shows(960, 100, shape.right));
-    expectLogoOver([&](uint32_t x, uint32_t y) { return shows(x, y, shape.left); });
-
+    EXPECT_TRUE(shows(320, 360, first.left) && shows(960, 100, first.right));
+    expectLogoOver([&](uint32_t x, uint32_t y) { return shows(x, y, first.left); });
     render();
     render(); // empty queue: the texture keeps the last picture
     EXPECT_EQ(client->queuedPictureCount(), 0u);
-    EXPECT_TRUE(shows(320, 360, shape.left) && shows(960, 360, shape.right));
-    const zeb_canvas_stats stats = zeb_canvas_get_stats(canvas);
-    EXPECT_EQ(stats.uploads, 2u);
-    EXPECT_EQ(stats.texture_draws, 3u);
-    EXPECT_EQ(stats.solid_fills, 0u);
-    EXPECT_EQ(stats.logo_draws, 3u);
-
+    EXPECT_TRUE(shows(320, 360, second.left) && shows(960, 360, second.right));
+    EXPECT_EQ(draws(), (std::array<uint64_t, 4>{2, 0, 3, 3}));
     // Back to scanning and streaming again: the last picture is still there.
     client->setStateForTesting(SourceState::Scanning);
     render();
     EXPECT_EQ(pixel(320, 360), kGrey);
     client->setStateForTesting(SourceState::Streaming);
     render();
-    EXPECT_TRUE(shows(320, 360, shape.left));
+    EXPECT_TRUE(shows(320, 360, second.left));
 }
 
-TEST_F(DrivonClientTest, NoLogoIsDrawnWhenItIsMissingBrokenTooTallOrHasNoPath) {
+// A logo that would not fit in the frame above its 8-pixel margin, or has no texture, is left
+// out; one of 712 rows just fits.
+TEST_F(DrivonClientTest, TheLogoIsDrawnOnlyWhenItLoadsAndFits) {
     const std::string logo = embeddedLogoFile();
+    const std::string& path = config.logoPath();
     struct Case {
         const char* name;
         std::function<void()> prepare;
-        bool withPath;
+        zeb_module_t* handle;
+        uint32_t leftEdge; // what (8, 0) and (8, 700) show
     };
     const Case cases[] = {
-        {"missing", [] {}, true},
-        {"broken", [&] { writeFile(config.logoPath(), logo.substr(0, logo.size() / 2)); }, true},
-        {"713 rows",
-         [&] {
-             writePng(config.logoPath(), 159, 713, {159 * 713, 0xFFFFFFFF});
-         },
-         true},
-        {"no configuration path", [&] { writeFile(config.logoPath(), logo); }, false},
+        {"missing", [&] { std::filesystem::remove(path); }, module, kGrey},
+        {"broken", [&] { writeFile(path, logo.substr(0, logo.size() / 2)); }, module, kGrey},
+        {"713 rows", [&] { writeSolidPng(path, 159, 713, kRed); }, module, kGrey},
+        {"no configuration path", [&] { writeFile(path, logo); }, nullptr, kGrey},
+        {"712 rows", [&] { writeSolidPng(path, 20, 712, kRed); }, module, kRed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(config.logoPath());
         c.prepare();
-        makeClient(c.withPath ? module : nullptr);
+        makeClient(c.handle);
+        const uint64_t logoDraws = draws()[2];
         render();
-        EXPECT_EQ(zeb_canvas_get_stats(canvas).logo_draws, 0u);
-        EXPECT_EQ(pixel(8, 700), kGrey);
-        EXPECT_EQ(pixel(8, 0), kGrey);
+        EXPECT_EQ(draws()[2] - logoDraws, c.leftEdge == kRed);
+        EXPECT_TRUE(pixel(8, 0) == c.leftEdge && pixel(8, 700) == c.leftEdge);
+        EXPECT_TRUE(pixel(27, 711) == c.leftEdge && pixel(7, 0) == kGrey);
+        EXPECT_TRUE(pixel(28, 0) == kGrey && pixel(8, 712) == kGrey);
     }
-}
-
-TEST_F(DrivonClientTest, ALogoOf712RowsReachesTheTopEdge) {
-    constexpr uint32_t kRed = 0xFF0000FF;
-    writePng(config.logoPath(), 20, 712, std::vector<uint32_t>(20 * 712, kRed));
-    makeClient(module);
-    render();
-    EXPECT_EQ(pixel(8, 0), kRed);
-    EXPECT_EQ(pixel(27, 711), kRed);
-    EXPECT_EQ(pixel(8, 712), kGrey);
-    EXPECT_EQ(pixel(28, 0), kGrey);
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "source/frame_decoder.h"
-#include "source/picture_queue.h"
 #include "tests/source/h264_fixture.h"
 
 namespace {
@@ -51,15 +50,4 @@ TEST(FrameDecoder, DecodesEveryAccessUnitToA1280x720RgbaPictureAndSkipsEmptyOrBr
             EXPECT_FALSE(decoder->decodeFrame({}));
         }
     }
-}
-
-TEST(PictureQueue, TakesPicturesOldestFirstAsCopiesOfWhatWasPushed) {
-    PictureQueue queue;
-    std::vector<uint8_t> buffer(16, 1);
-    queue.push(buffer);
-    buffer.assign(16, 2); // the decoder reuses its buffer for the next picture
-    queue.push(buffer);
-    EXPECT_EQ(queue.takeFront(), std::vector<uint8_t>(16, 1));
-    EXPECT_EQ(queue.takeFront(), std::vector<uint8_t>(16, 2));
-    EXPECT_FALSE(queue.takeFront());
 }

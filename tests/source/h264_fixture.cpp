@@ -13,14 +13,11 @@ using FramePtr = std::unique_ptr<AVFrame, decltype([](AVFrame* f) { av_frame_fre
 using PacketPtr = std::unique_ptr<AVPacket, decltype([](AVPacket* p) { av_packet_free(&p); })>;
 using ScalerPtr = std::unique_ptr<SwsContext, decltype([](SwsContext* s) { sws_freeContext(s); })>;
 
-uint8_t clampByte(int v) {
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
-
 // Picture number index in the stream's own pixel format.
 FramePtr makePicture(const StreamShape& shape, AVPixelFormat format, int index) {
     std::vector<uint8_t> rgba(static_cast<size_t>(shape.width) * shape.height * 4);
     uint32_t noise = 0x9E3779B9u + static_cast<uint32_t>(index);
+    auto clampByte = [](int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
     uint8_t* p = rgba.data();
     for (int y = 0; y < shape.height; ++y) {
         for (int x = 0; x < shape.width; ++x, p += 4) {
@@ -42,9 +39,6 @@ FramePtr makePicture(const StreamShape& shape, AVPixelFormat format, int index) 
     FramePtr frame(av_frame_alloc());
     ScalerPtr scaler(sws_getContext(shape.width, shape.height, AV_PIX_FMT_RGBA, shape.width,
                                     shape.height, format, SWS_POINT, nullptr, nullptr, nullptr));
-    if (!frame || !scaler) {
-        return nullptr;
-    }
     frame->format = format;
     frame->width = shape.width;
     frame->height = shape.height;
@@ -111,8 +105,5 @@ std::vector<std::vector<uint8_t>> encodeH264(const StreamShape& shape) {
         }
     }
     avcodec_send_frame(context.get(), nullptr);
-    if (!drain(context.get(), packet.get(), units)) {
-        return {};
-    }
-    return units;
+    return drain(context.get(), packet.get(), units) ? units : decltype(units){};
 }

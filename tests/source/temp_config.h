@@ -18,10 +18,7 @@ class TempConfig {
 public:
     TempConfig() {
         char pattern[] = "/tmp/drivon-test-XXXXXX";
-        if (!mkdtemp(pattern)) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root = pattern;
+        root = mkdtemp(pattern) ? pattern : throw std::runtime_error("mkdtemp failed");
         zeb_runner_set_config_root(root.c_str());
     }
     ~TempConfig() {

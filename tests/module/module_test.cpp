@@ -1,0 +1,150 @@
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <elf.h>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/module/loaded_module.h"
+
+namespace {
+
+// Names that the 64-bit ELF file at path defines in its dynamic symbol table; the undefined
+// entries there are what it imports.
+std::set<std::string> definedDynamicSymbols(const std::string& path) {
+    const std::string file = readFile(path);
+    Elf64_Ehdr header{};
+    std::memcpy(&header, file.data(), std::min(file.size(), sizeof header));
+    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+        header.e_shoff + header.e_shnum * sizeof(Elf64_Shdr) > file.size()) {
+        ADD_FAILURE() << "not an ELF file with section headers";
+        return {};
+    }
+    const auto* sections = reinterpret_cast<const Elf64_Shdr*>(file.data() + header.e_shoff);
+    std::set<std::string> names;
+    for (const Elf64_Shdr& table : std::span(sections, header.e_shnum)) {
+        if (table.sh_type != SHT_DYNSYM) {
+            continue;
+        }
+        const auto* symbols = reinterpret_cast<const Elf64_Sym*>(file.data() + table.sh_offset);
+        for (const Elf64_Sym& symbol : std::span(symbols, table.sh_size / sizeof(Elf64_Sym))) {
+            if (symbol.st_shndx != SHN_UNDEF && ELF64_ST_BIND(symbol.st_info) != STB_LOCAL) {
+                names.insert(file.c_str() + sections[table.sh_link].sh_offset + symbol.st_name);
+            }
+        }
+    }
+    return names;
+}
+
+size_t entriesIn(const char* folder) {
+    const std::filesystem::directory_iterator entries(folder);
+    return static_cast<size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// A joined thread can linger in /proc for a moment after pthread_join returns.
+bool threadCountReaches(size_t expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (entriesIn("/proc/self/task") != expected &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    return entriesIn("/proc/self/task") == expected;
+}
+
+} // namespace
+
+TEST(Module, TheDynamicSymbolTableDefinesExactlyTheSixEntryPoints) {
+    const std::set<std::string> expected = {
+        "zeb_module_set_pointer", "zeb_module_ver",         "zeb_module_load",
+        "zeb_module_name",        "zeb_module_description", "zeb_module_author",
+    };
+    EXPECT_EQ(definedDynamicSymbols(DRIVON_MODULE_PATH), expected);
+}
+
+TEST(Module, RegistersOneSelfDrawingInputSourceOfFixedSize) {
+    LoadedModule module;
+    ASSERT_TRUE(module.ok());
+    auto* ver = module.symbol<uint32_t()>("zeb_module_ver");
+    ASSERT_NE(ver, nullptr);
+    EXPECT_EQ(ver(), 0x1D010001u);
+    for (const auto& [name, text] : {std::pair{"zeb_module_name", "Drivon"},
+                                     {"zeb_module_description", "Drivon Live Streaming"},
+                                     {"zeb_module_author", "Mendrel"}}) {
+        auto* function = module.symbol<const char*()>(name);
+        ASSERT_NE(function, nullptr);
+        EXPECT_STREQ(function(), text);
+    }
+    const zeb_source_info& info = module.source();
+    EXPECT_STREQ(info.id, "drivon");
+    EXPECT_EQ(info.type, ZEB_SOURCE_TYPE_INPUT);
+    EXPECT_EQ(info.output_flags, 9u);
+    ASSERT_NE(info.get_name, nullptr);
+    EXPECT_STREQ(info.get_name(nullptr), "Drivon");
+    // The instance callbacks are all called below. After them: no settings, properties, audio,
+    // interaction, media controls or colour spaces; version 0.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
+    EXPECT_TRUE(std::all_of(bytes + offsetof(zeb_source_info, get_defaults), bytes + sizeof info,
+                            [](uint8_t b) { return b == 0; }));
+
+    void* instance = info.create(nullptr, nullptr);
+    ASSERT_NE(instance, nullptr);
+    zeb_canvas_t* canvas = zeb_canvas_create(1280, 720);
+    auto render = [&](gs_effect_t* hostEffect) {
+        zeb_canvas_begin(canvas, 0);
+        info.video_render(instance, hostEffect);
+        zeb_canvas_end(canvas);
+        const uint8_t* p = zeb_canvas_pixels(canvas);
+        return std::vector<uint8_t>(p, p + size_t{1280} * 720 * 4);
+    };
+    info.activate(instance);
+    info.show(instance);
+    const std::vector<uint8_t> scanning = render(nullptr);
+    EXPECT_EQ(zeb_canvas_pixel(canvas, 640, 360), 0xFF909090); // grey
+    for (int i = 0; i < 10; ++i) {
+        info.video_tick(instance, 0.016f);
+    }
+    // Neither the ticks nor the host's own effect change what the source draws.
+    EXPECT_EQ(render(zeb_get_base_effect(ZEB_EFFECT_OPAQUE)), scanning);
+    info.hide(instance);
+    info.deactivate(instance);
+    EXPECT_TRUE(info.get_width(instance) == 1280 && info.get_height(instance) == 720);
+    info.destroy(instance);
+    zeb_canvas_destroy(canvas);
+}
+
+TEST(Module, CreatingAndDestroyingLeavesNoThreadFileOrTextureBehind) {
+    LoadedModule module;
+    ASSERT_TRUE(module.ok());
+    const zeb_source_info& info = module.source();
+    // One round first, so that one-time set-up (the logo file, the codec tables) is done.
+    info.destroy(info.create(nullptr, nullptr));
+    const size_t threads = entriesIn("/proc/self/task");
+    const size_t files = entriesIn("/proc/self/fd");
+    const size_t textures = zeb_runner_live_textures();
+    for (int i = 0; i < 100; ++i) {
+        void* instance = info.create(nullptr, nullptr);
+        ASSERT_NE(instance, nullptr);
+        info.destroy(instance);
+    }
+    EXPECT_TRUE(threadCountReaches(threads));
+    EXPECT_EQ(entriesIn("/proc/self/fd"), files);
+    EXPECT_EQ(zeb_runner_live_textures(), textures);
+    // Several at once, so the counts are known to see what an instance holds: its device
+    // thread and two textures.
+    std::vector<void*> instances(8);
+    for (void*& instance : instances) {
+        instance = info.create(nullptr, nullptr);
+        ASSERT_NE(instance, nullptr);
+    }
+    EXPECT_EQ(entriesIn("/proc/self/task"), threads + 8);
+    EXPECT_EQ(zeb_runner_live_textures(), textures + 16);
+    for (void* instance : instances) {
+        info.destroy(instance);
+    }
+    EXPECT_TRUE(threadCountReaches(threads));
+    EXPECT_EQ(zeb_runner_live_textures(), textures);
+}
