@@ -1,4 +1,4 @@
-// Waiting helpers and a recording listener shared by the client tests.
+// A scripted device client and a recording listener shared by the client tests.
 #pragma once
 
 #include <atomic>
@@ -10,44 +10,22 @@
 #include <thread>
 #include <vector>
 
+#include "client/md_video_client.h"
 #include "client/md_video_client_interface.h"
 
 namespace client_test {
 
 constexpr auto generousBound = std::chrono::seconds(10);
+using Reports = std::vector<MdvStreamStats>;
 
 // Polls `done` until it holds or the bound has passed; returns whether it held.
 inline bool waitUntil(const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + generousBound;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
-    return true;
+    return done();
 }
-
-// A one-shot gate: threads wait until it is opened.
-class Gate {
-public:
-    void open() {
-        {
-            std::lock_guard lock(mutex);
-            isOpen = true;
-        }
-        cond.notify_all();
-    }
-    bool wait() {
-        std::unique_lock lock(mutex);
-        return cond.wait_for(lock, generousBound, [this] { return isOpen; });
-    }
-
-private:
-    std::mutex mutex;
-    std::condition_variable cond;
-    bool isOpen = false;
-};
 
 // Records what a client or collector reports. Hooks run inside the callbacks.
 class RecordingListener final : public MdVideoClientInterface {
@@ -56,6 +34,7 @@ public:
         int32_t number;
         int64_t timestamp;
         std::vector<uint8_t> data;
+        bool operator==(const Frame&) const = default;
     };
 
     void onDisconnected() override {
@@ -80,9 +59,7 @@ public:
         {
             std::lock_guard lock(mutex);
             reports.push_back(stats);
-            if (answerStatistics) {
-                ask = answerStatistics(stats);
-            }
+            ask = answerStatistics && answerStatistics(stats);
         }
         reportCond.notify_all();
         if (throwFromStatistics) {
@@ -91,24 +68,18 @@ public:
         return ask;
     }
 
-    size_t reportCount() {
-        std::lock_guard lock(mutex);
-        return reports.size();
-    }
-    std::vector<MdvStreamStats> reportsCopy() {
+    Reports reportsCopy() {
         std::lock_guard lock(mutex);
         return reports;
     }
-    // Waits until at least `count` reports have arrived.
-    bool waitForReports(size_t count) {
-        std::unique_lock lock(mutex);
-        return reportCond.wait_for(lock, generousBound, [&] { return reports.size() >= count; });
-    }
     // Waits until the reports seen so far (at least one) satisfy `done`.
-    bool waitForReports(const std::function<bool(const std::vector<MdvStreamStats>&)>& done) {
+    bool waitForReports(const std::function<bool(const Reports&)>& done) {
         std::unique_lock lock(mutex);
         return reportCond.wait_for(lock, generousBound,
                                    [&] { return !reports.empty() && done(reports); });
+    }
+    bool waitForReports(size_t count) {
+        return waitForReports([count](const Reports& seen) { return seen.size() >= count; });
     }
 
     std::atomic<int> disconnectedCalls{0};
@@ -121,8 +92,50 @@ public:
 
     std::mutex mutex;
     std::condition_variable reportCond;
-    std::vector<Frame> frames;           // guarded by mutex
-    std::vector<MdvStreamStats> reports; // guarded by mutex
+    std::vector<Frame> frames; // guarded by mutex
+    Reports reports;           // guarded by mutex
+};
+
+// A device client whose connect and disconnect are scripted by the test.
+class FakeClient final : public MdVideoClient {
+public:
+    explicit FakeClient(MdVideoClientInterface* listener) : MdVideoClient(listener) {}
+    // Takes the connection down while this object's disconnectImpl still exists.
+    ~FakeClient() override { disconnect(); }
+
+    bool isStreaming() override { return false; }
+    bool setConfigWifi(const MdvConfigWifi&) override { return false; }
+    bool getSsidList(std::vector<std::string>&) override { return false; }
+    bool setCameraSettings(const CameraSettings&) override { return false; }
+    bool setCarConfig(const CarConfig&) override { return false; }
+    void acknowledgeError(uint8_t) override {}
+    bool isFirmwareUpdateAvailable() override { return false; }
+    int32_t updateFirmware(std::function<void(float)>) override { return -1; }
+    std::vector<std::pair<std::string, std::string>> getFirmwareVersions() override { return {}; }
+    bool sendWheelControl(float, float) override { return false; }
+    // Their slot numbers, so a test sees which one ran.
+    int32_t startStreaming() override { return 11; }
+    int32_t stopStreaming() override { return 12; }
+
+    // Script: set while no teardown can run.
+    std::atomic<int32_t> connectResult{MdvErrorNone};
+    std::function<void()> onTeardown; // runs inside disconnectImpl
+
+    std::atomic<int> connectCalls{0};
+    std::atomic<int> disconnectCalls{0};
+
+private:
+    MdvError connectToDeviceImpl(const sockaddr_storage&) override {
+        ++connectCalls;
+        return static_cast<MdvError>(connectResult.load());
+    }
+    int32_t disconnectImpl() override {
+        ++disconnectCalls;
+        if (onTeardown) {
+            onTeardown();
+        }
+        return 0;
+    }
 };
 
 } // namespace client_test

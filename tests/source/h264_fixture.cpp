@@ -80,7 +80,6 @@ std::vector<std::vector<uint8_t>> encodeH264(const StreamShape& shape) {
     context->pix_fmt = format;
     context->color_range = fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     context->time_base = AVRational{1, 30};
-    context->framerate = AVRational{30, 1};
     context->max_b_frames = 0;
     context->gop_size = 250;
     av_opt_set(context->priv_data, "preset", "ultrafast", 0);
