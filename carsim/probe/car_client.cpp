@@ -1,4 +1,4 @@
-#include "car_client.h"
+#include "carsim/probe/car_client.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

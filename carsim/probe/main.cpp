@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <string>
 
-#include "car_client.h"
-#include "wire_decoding.h"
+#include "carsim/probe/car_client.h"
+#include "carsim/probe/wire_check.h"
 
 using namespace carclient;
 
@@ -73,23 +73,23 @@ StreamCheck receiveAndDecode(int fd, int wanted, bool sonix) {
         if (!datagram) {
             break;
         }
-        if (carsim::test::parseWire(*datagram)) {
+        if (wirecheck::parseWire(*datagram)) {
             datagrams.push_back(std::move(*datagram));
         }
     }
     check.datagrams = static_cast<int>(datagrams.size());
-    carsim::test::Decoder decoder;
+    wirecheck::Decoder decoder;
     if (!decoder.ok()) {
         return check;
     }
-    for (const auto& [number, packets] : carsim::test::groupByFrame(datagrams)) {
-        const auto frame = carsim::test::rebuildFrame(packets);
+    for (const auto& [number, packets] : wirecheck::groupByFrame(datagrams)) {
+        const auto frame = wirecheck::rebuildFrame(packets);
         if (!frame) {
             continue; // its packets were cut off by the end of the capture
         }
         ++check.frames;
         Bytes accessUnit;
-        for (Bytes nal : carsim::test::cutAtLongStartCodes(*frame)) {
+        for (Bytes nal : wirecheck::cutAtLongStartCodes(*frame)) {
             const int type = nal.empty() ? 0 : nal[0] & 0x1F;
             if (sonix && (type == 1 || type == 5) && nal.size() > 32) {
                 nal.resize(nal.size() - 32);

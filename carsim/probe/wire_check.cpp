@@ -1,4 +1,4 @@
-#include "wire_decoding.h"
+#include "carsim/probe/wire_check.h"
 
 #include <algorithm>
 #include <cauchy.h>
@@ -6,9 +6,12 @@
 #include <cstring>
 #include <jerasure.h>
 
-#include "carsim/media/ffmpeg.h"
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
 
-namespace carsim::test {
+namespace wirecheck {
 
 std::optional<WirePacket> parseWire(const Bytes& d) {
     if (d.size() < 16) {
@@ -192,4 +195,4 @@ Rgb pixelRgb(const Picture& picture, int x, int y) {
             static_cast<int>(luma + 2.017 * u)};
 }
 
-} // namespace carsim::test
+} // namespace wirecheck

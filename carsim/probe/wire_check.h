@@ -1,7 +1,7 @@
 #pragma once
 
-// What a receiver does with the simulator's datagrams, written apart from the simulator's own
-// code so that the tests check it against an independent reading of the wire format.
+// What a receiver does with the car's datagrams, written apart from the simulator's own code:
+// the probe and the simulator's tests check the wire against this independent reading of it.
 
 #include <cstdint>
 #include <map>
@@ -9,13 +9,13 @@
 #include <set>
 #include <vector>
 
-#include "carsim/media/annexb.h"
-
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
-namespace carsim::test {
+namespace wirecheck {
+
+using Bytes = std::vector<uint8_t>;
 
 struct WirePacket {
     uint16_t frame = 0, index = 0, k = 0, m = 0, shard = 0, length = 0;
@@ -67,4 +67,4 @@ struct Rgb {
 };
 Rgb pixelRgb(const Picture& picture, int x, int y);
 
-} // namespace carsim::test
+} // namespace wirecheck

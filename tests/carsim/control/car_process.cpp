@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "car_client.h"
+#include "carsim/probe/car_client.h"
 
 namespace carclient {
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "car_client.h"
+#include "carsim/probe/car_client.h"
 #include "car_process.h"
 
 using namespace carclient;

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "car_client.h"
+#include "carsim/probe/car_client.h"
 #include "car_process.h"
 #include "carsim/discovery_answer.h"
 

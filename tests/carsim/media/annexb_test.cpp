@@ -5,7 +5,7 @@
 #include "carsim/media/rbsp_bits.h"
 #include "carsim/media/slice_trailer.h"
 #include "carsim/media/sps_timing.h"
-#include "wire_decoding.h"
+#include "carsim/probe/wire_check.h"
 
 namespace carsim {
 namespace {
@@ -160,7 +160,7 @@ TEST(SliceTrailer, GoesOnEverySliceAndNothingElse) {
     const Bytes sps = {0x67, 1}, idr = {0x65, 0x88, 0x80}, slice = {0x41, 0x2A, 0x80};
     const SliceTrailer trailer = makeSliceTrailer(5, 30, 1);
     const auto nals =
-        test::cutAtLongStartCodes(appendSliceTrailers(joinAnnexB({sps, idr, slice}), trailer));
+        wirecheck::cutAtLongStartCodes(appendSliceTrailers(joinAnnexB({sps, idr, slice}), trailer));
     ASSERT_EQ(nals.size(), 3u);
     EXPECT_EQ(nals[0], sps);
     for (size_t i : {size_t{1}, size_t{2}}) {

@@ -6,14 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "carsim/media/frame_packetizer.h"
-#include "wire_decoding.h"
+#include "carsim/probe/wire_check.h"
 
 namespace carsim {
 namespace {
 
-using test::groupByFrame;
-using test::parseWire;
-using test::rebuildFrame;
+using wirecheck::groupByFrame;
+using wirecheck::parseWire;
+using wirecheck::rebuildFrame;
 
 Bytes randomFrame(size_t size, uint32_t seed) {
     std::mt19937 random(seed);

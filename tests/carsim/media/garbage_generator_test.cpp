@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "carsim/media/media_stream.h"
-#include "wire_decoding.h"
+#include "carsim/probe/wire_check.h"
 
 namespace carsim {
 namespace {
 
-using test::cutAtLongStartCodes;
-using test::parseWire;
-using test::WirePacket;
+using wirecheck::cutAtLongStartCodes;
+using wirecheck::parseWire;
+using wirecheck::WirePacket;
 
 // Checks that the garbage datagrams of one tick are of the kind the tick names.
 void expectKind(GarbageKind kind, const std::vector<Bytes>& bad, uint16_t goodFrame) {
@@ -67,7 +67,7 @@ void expectKind(GarbageKind kind, const std::vector<Bytes>& bad, uint16_t goodFr
     case GarbageKind::EmptyNalUnits:
     case GarbageKind::ShortSlice: {
         ASSERT_EQ(parsed.size(), bad.size()) << "a well-formed frame";
-        auto frame = test::rebuildFrame(parsed);
+        auto frame = wirecheck::rebuildFrame(parsed);
         ASSERT_TRUE(frame);
         const auto nals = cutAtLongStartCodes(*frame);
         if (kind == GarbageKind::EmptyNalUnits) {
@@ -94,7 +94,7 @@ TEST(Garbage, EveryKindIsWhatItClaimsAndTheGoodFramesStayWholeAndDecodable) {
     ASSERT_TRUE(stream.open());
     std::set<GarbageKind> seen;
     std::set<uint16_t> goodNumbers, garbageNumbers;
-    test::Decoder decoder;
+    wirecheck::Decoder decoder;
     for (int n = 0; n < 2 * garbageKindCount; ++n) {
         const MediaTick tick = stream.next();
         ASSERT_EQ(tick.garbageKinds.size(), 1u);
@@ -114,7 +114,7 @@ TEST(Garbage, EveryKindIsWhatItClaimsAndTheGoodFramesStayWholeAndDecodable) {
         }
         expectKind(tick.garbageKinds[0], bad, tick.frameNumber);
         seen.insert(tick.garbageKinds[0]);
-        auto frame = test::rebuildFrame(good);
+        auto frame = wirecheck::rebuildFrame(good);
         ASSERT_TRUE(frame);
         ASSERT_EQ(*frame, tick.frame);
         EXPECT_EQ(decoder.decode(*frame).size(), 1u);

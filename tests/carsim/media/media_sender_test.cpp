@@ -8,8 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "carsim/media/annexb.h"
 #include "carsim/media/media_sender.h"
-#include "wire_decoding.h"
+#include "carsim/probe/wire_check.h"
 
 namespace carsim {
 namespace {
@@ -63,7 +64,7 @@ TEST(MediaSender, StreamsDecodableFramesOverLoopbackAndHonoursKeyFrameRequests) 
     ASSERT_TRUE(sender.start(car.fd, client.address)) << sender.error();
     EXPECT_TRUE(sender.running());
 
-    std::map<uint16_t, std::vector<test::WirePacket>> frames;
+    std::map<uint16_t, std::vector<wirecheck::WirePacket>> frames;
     std::map<uint16_t, Bytes> complete;
     bool requested = false;
     bool requestedIdrSeen = false;
@@ -76,14 +77,14 @@ TEST(MediaSender, StreamsDecodableFramesOverLoopbackAndHonoursKeyFrameRequests) 
         }
         ++received;
         ASSERT_LE(datagram->size(), 2048u);
-        auto packet = test::parseWire(*datagram);
+        auto packet = wirecheck::parseWire(*datagram);
         ASSERT_TRUE(packet);
         const uint16_t number = packet->frame;
         frames[number].push_back(std::move(*packet));
         if (frames[number].size() == frames[number][0].k + size_t{frames[number][0].m}) {
-            complete[number] = test::rebuildFrame(frames[number]).value();
+            complete[number] = wirecheck::rebuildFrame(frames[number]).value();
             bool idr = false;
-            for (const Bytes& nal : test::cutAtLongStartCodes(complete[number])) {
+            for (const Bytes& nal : wirecheck::cutAtLongStartCodes(complete[number])) {
                 idr = idr || nalType(nal) == 5;
             }
             if (complete.size() == 3 && !requested) {
@@ -102,12 +103,12 @@ TEST(MediaSender, StreamsDecodableFramesOverLoopbackAndHonoursKeyFrameRequests) 
     sender.stop(); // idempotent
 
     // Frames arrive in order and decode; the first is an IDR picture.
-    test::Decoder decoder;
+    wirecheck::Decoder decoder;
     uint16_t expected = 0;
     for (const auto& [number, frame] : complete) {
         EXPECT_EQ(number, expected++);
         Bytes bare;
-        for (Bytes nal : test::cutAtLongStartCodes(frame)) {
+        for (Bytes nal : wirecheck::cutAtLongStartCodes(frame)) {
             if (isSliceNal(nal)) {
                 nal.resize(nal.size() - 32);
             }

@@ -7,16 +7,16 @@
 #include "carsim/media/media_stream.h"
 #include "carsim/media/sps_timing.h"
 #include "carsim/media/test_pattern.h"
-#include "wire_decoding.h"
+#include "carsim/probe/wire_check.h"
 
 namespace carsim {
 namespace {
 
-using test::cutAtLongStartCodes;
-using test::Decoder;
-using test::groupByFrame;
-using test::Picture;
-using test::rebuildFrame;
+using wirecheck::cutAtLongStartCodes;
+using wirecheck::Decoder;
+using wirecheck::groupByFrame;
+using wirecheck::Picture;
+using wirecheck::rebuildFrame;
 
 constexpr size_t kTrailer = 32;
 
@@ -57,7 +57,7 @@ std::set<int> nalTypes(const Bytes& frame) {
     return types;
 }
 
-bool roughly(test::Rgb got, TestPattern::Rgb want) {
+bool roughly(wirecheck::Rgb got, TestPattern::Rgb want) {
     return std::abs(got.r - want.r) < 40 && std::abs(got.g - want.g) < 40 &&
            std::abs(got.b - want.b) < 40;
 }
@@ -77,7 +77,7 @@ TEST(MediaStream, SonixFramesSurviveErasuresCarryTrailersAndDecodeTo720p) {
         for (const Bytes& d : tick.datagrams) {
             EXPECT_LE(d.size(), 2048u);
         }
-        const auto first = test::parseWire(tick.datagrams.at(0));
+        const auto first = wirecheck::parseWire(tick.datagrams.at(0));
         const int k = first->k;
         ASSERT_EQ(first->m, 2);
         ASSERT_EQ(tick.datagrams.size(), static_cast<size_t>(k + 2));
@@ -112,7 +112,7 @@ TEST(MediaStream, SonixFramesSurviveErasuresCarryTrailersAndDecodeTo720p) {
     EXPECT_TRUE(pictures[0].key);
     // Frame 0: eight bars of 160 pixels from the left edge; sample below the counter.
     for (int bar = 0; bar < TestPattern::barCount; ++bar) {
-        const auto got = test::pixelRgb(pictures[0], bar * 160 + 80, 500);
+        const auto got = wirecheck::pixelRgb(pictures[0], bar * 160 + 80, 500);
         EXPECT_TRUE(roughly(got, TestPattern::bars[bar]))
             << "bar " << bar << ": " << got.r << "," << got.g << "," << got.b;
     }
@@ -199,7 +199,7 @@ TEST(MediaStream, FrameNumbersWrapFrom65535ToZero) {
         const MediaTick tick = stream.next();
         EXPECT_EQ(tick.frameNumber, number);
         for (const Bytes& d : tick.datagrams) {
-            EXPECT_EQ(test::parseWire(d)->frame, number);
+            EXPECT_EQ(wirecheck::parseWire(d)->frame, number);
         }
     }
 }
