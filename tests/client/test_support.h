@@ -18,6 +18,14 @@ namespace client_test {
 constexpr auto generousBound = std::chrono::seconds(10);
 using Reports = std::vector<MdvStreamStats>;
 
+inline uint32_t sumOfWord(const Reports& reports, size_t word) {
+    uint32_t sum = 0;
+    for (const auto& report : reports) {
+        sum += report.words[word];
+    }
+    return sum;
+}
+
 // Polls `done` until it holds or the bound has passed; returns whether it held.
 inline bool waitUntil(const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + generousBound;
@@ -44,7 +52,6 @@ public:
         }
     }
     void onTelemetry(const MdvTelemetry& telemetry) override {
-        ++telemetryCalls;
         if (onTelemetryHook) {
             onTelemetryHook(telemetry);
         }
@@ -83,7 +90,6 @@ public:
     }
 
     std::atomic<int> disconnectedCalls{0};
-    std::atomic<int> telemetryCalls{0};
     std::function<void()> onDisconnectedHook;
     std::function<void(const MdvTelemetry&)> onTelemetryHook;
     // Set before the listener is attached; called under the listener's mutex.
