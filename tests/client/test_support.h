@@ -6,8 +6,10 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <numeric>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "client/md_video_client.h"
@@ -19,11 +21,9 @@ constexpr auto generousBound = std::chrono::seconds(10);
 using Reports = std::vector<MdvStreamStats>;
 
 inline uint32_t sumOfWord(const Reports& reports, size_t word) {
-    uint32_t sum = 0;
-    for (const auto& report : reports) {
-        sum += report.words[word];
-    }
-    return sum;
+    return std::accumulate(
+        reports.begin(), reports.end(), 0u,
+        [word](uint32_t sum, const auto& report) { return sum + report.words[word]; });
 }
 
 // Polls `done` until it holds or the bound has passed; returns whether it held.
@@ -38,24 +38,13 @@ inline bool waitUntil(const std::function<bool()>& done) {
 // Records what a client or collector reports. Hooks run inside the callbacks.
 class RecordingListener final : public MdVideoClientInterface {
 public:
-    struct Frame {
-        int32_t number;
-        int64_t timestamp;
-        std::vector<uint8_t> data;
-        bool operator==(const Frame&) const = default;
-    };
+    using Frame = std::tuple<int32_t, int64_t, std::vector<uint8_t>>;
 
     void onDisconnected() override {
         ++disconnectedCalls;
-        if (onDisconnectedHook) {
-            onDisconnectedHook();
-        }
+        onDisconnectedHook();
     }
-    void onTelemetry(const MdvTelemetry& telemetry) override {
-        if (onTelemetryHook) {
-            onTelemetryHook(telemetry);
-        }
-    }
+    void onTelemetry(const MdvTelemetry& telemetry) override { onTelemetryHook(telemetry); }
     void onVideoFrame(int32_t number, int64_t timestamp,
                       const std::vector<uint8_t>& data) override {
         std::lock_guard lock(mutex);
@@ -90,8 +79,8 @@ public:
     }
 
     std::atomic<int> disconnectedCalls{0};
-    std::function<void()> onDisconnectedHook;
-    std::function<void(const MdvTelemetry&)> onTelemetryHook;
+    std::function<void()> onDisconnectedHook = [] {};
+    std::function<void(const MdvTelemetry&)> onTelemetryHook = [](const MdvTelemetry&) {};
     // Set before the listener is attached; called under the listener's mutex.
     std::function<bool(const MdvStreamStats&)> answerStatistics;
     std::atomic<bool> throwFromStatistics{false};
