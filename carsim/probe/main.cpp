@@ -68,8 +68,8 @@ StreamCheck receiveAndDecode(int fd, int wanted, bool sonix) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + milliseconds(10000);
     while (static_cast<int>(datagrams.size()) < wanted) {
-        auto datagram = receiveDatagram(
-            fd, std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
+        auto datagram =
+            receiveDatagram(fd, std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
         if (!datagram) {
             break;
         }
@@ -88,16 +88,7 @@ StreamCheck receiveAndDecode(int fd, int wanted, bool sonix) {
             continue; // its packets were cut off by the end of the capture
         }
         ++check.frames;
-        Bytes accessUnit;
-        for (Bytes nal : wirecheck::cutAtLongStartCodes(*frame)) {
-            const int type = nal.empty() ? 0 : nal[0] & 0x1F;
-            if (sonix && (type == 1 || type == 5) && nal.size() > 32) {
-                nal.resize(nal.size() - 32);
-            }
-            accessUnit.insert(accessUnit.end(), {0, 0, 0, 1});
-            accessUnit.insert(accessUnit.end(), nal.begin(), nal.end());
-        }
-        for (const auto& picture : decoder.decode(accessUnit)) {
+        for (const auto& picture : decoder.decode(wirecheck::decoderInput(*frame, sonix))) {
             ++check.pictures;
             check.wrongSize += picture.width == 1280 && picture.height == 720 ? 0 : 1;
         }

@@ -125,6 +125,19 @@ std::vector<Bytes> cutAtLongStartCodes(const Bytes& d) {
     return nals;
 }
 
+Bytes decoderInput(const Bytes& frame, bool slicesHaveTrailers) {
+    Bytes out;
+    for (Bytes nal : cutAtLongStartCodes(frame)) {
+        const int type = nal.empty() ? 0 : nal[0] & 0x1F;
+        if (slicesHaveTrailers && (type == 1 || type == 5) && nal.size() > 32) {
+            nal.resize(nal.size() - 32);
+        }
+        out.insert(out.end(), {0, 0, 0, 1});
+        out.insert(out.end(), nal.begin(), nal.end());
+    }
+    return out;
+}
+
 Decoder::Decoder() {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecContext* context = codec ? avcodec_alloc_context3(codec) : nullptr;

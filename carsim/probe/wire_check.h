@@ -36,6 +36,10 @@ std::map<uint16_t, std::vector<WirePacket>> groupByFrame(const std::vector<Bytes
 // NAL units cut at 4-byte start codes only, the receiver's rule.
 std::vector<Bytes> cutAtLongStartCodes(const Bytes& frame);
 
+// The frame as the receiver hands it to its decoder: cut at 4-byte start codes and joined again,
+// with the 32-byte telemetry trailer dropped from the end of each slice when there is one.
+Bytes decoderInput(const Bytes& frame, bool slicesHaveTrailers);
+
 struct Picture {
     int width = 0, height = 0;
     int frameRateNum = 0, frameRateDen = 0;

@@ -1,13 +1,9 @@
 #include "car_process.h"
 
 #include <chrono>
-#include <cstring>
 #include <fcntl.h>
-#include <net/if.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,24 +15,11 @@ std::string carsimPath() {
     return CARSIM_PATH;
 }
 
-namespace {
-
-// Runs between fork and exec: system calls only.
-void bringLoopbackUp() {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    if (::ioctl(fd, SIOCGIFFLAGS, &request) == 0) {
-        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-        ::ioctl(fd, SIOCSIFFLAGS, &request);
-    }
-    ::close(fd);
-}
-
-} // namespace
-
 CarProcess::CarProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), carsimPath());
+    // The child enters a namespace of its own; a shell brings its loopback up, then becomes the
+    // car.
+    args.insert(args.begin(),
+                {"/bin/sh", "-c", "ip link set lo up && exec \"$@\"", "sh", carsimPath()});
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());
@@ -52,7 +35,6 @@ CarProcess::CarProcess(std::vector<std::string> args) {
         if (::unshare(CLONE_NEWNET) != 0) {
             ::_exit(126);
         }
-        bringLoopbackUp();
         char one = 1;
         if (::write(sync[1], &one, 1) != 1) {
             ::_exit(126);

@@ -15,16 +15,13 @@ namespace {
 
 std::string output(const std::string& command) {
     std::string text;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            text.append(buffer, n);
+        }
+        ::pclose(pipe);
     }
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        text.append(buffer, n);
-    }
-    ::pclose(pipe);
     return text;
 }
 
@@ -34,8 +31,7 @@ std::string leftovers(pid_t run) {
     std::string found;
     for (const char* list : {"ip netns list", "ip -o link show"}) {
         std::string text = output(list);
-        size_t at = 0;
-        while ((at = text.find(prefix, at)) != std::string::npos) {
+        for (size_t at = 0; (at = text.find(prefix, at)) != std::string::npos;) {
             size_t end = text.find_first_of(" :@\n", at);
             found += text.substr(at, end - at) + " ";
             at = end;
@@ -44,14 +40,13 @@ std::string leftovers(pid_t run) {
     return found;
 }
 
-pid_t startCarnet(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"/bin/bash", CARNET_PATH, "run"};
-    all.insert(all.end(), args.begin(), args.end());
+pid_t startCarnet(std::vector<std::string> args) {
+    args.insert(args.begin(), {"/bin/bash", CARNET_PATH, "run"});
     pid_t pid = ::fork();
     if (pid == 0) {
         std::vector<char*> argv;
-        for (auto& a : all) {
-            argv.push_back(const_cast<char*>(a.c_str()));
+        for (auto& a : args) {
+            argv.push_back(a.data());
         }
         argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
@@ -84,24 +79,20 @@ TEST(Carnet, CarsAnswerAndStreamToTheHostNamespaceAndNothingIsLeftBehind) {
     EXPECT_EQ(leftovers(run), "");
 }
 
-TEST(Carnet, PassesOnTheHostCommandsFailureAndStillCleansUp) {
+TEST(Carnet, FailingHostCommandsAndCarsFailTheRunAndCleanUp) {
     pid_t run = startCarnet({"--car", car("sonix", "car1"), "--", "sh", "-c", "exit 7"});
-    EXPECT_EQ(waitFor(run), 7);
+    EXPECT_EQ(waitFor(run), 7) << "the host command's status is passed on";
     EXPECT_EQ(leftovers(run), "");
-}
-
-TEST(Carnet, ACarThatCannotStartFailsTheRunAndCleansUp) {
-    pid_t run = startCarnet({"--car", "/bin/false", "--", "true"});
-    EXPECT_NE(waitFor(run), 0);
+    run = startCarnet({"--car", "/bin/false", "--", "true"});
+    EXPECT_NE(waitFor(run), 0) << "a car that cannot start";
     EXPECT_EQ(leftovers(run), "");
 }
 
 TEST(Carnet, AnInterruptedRunCleansUp) {
     pid_t run = startCarnet({"--car", car("zoderiv", "car1"), "--", "sleep", "60"});
-    std::string hostNs = "dv" + std::to_string(run) + "h";
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     // Interrupt once the host command runs, i.e. once its namespace holds a process.
-    while (output("ip netns pids " + hostNs + " 2>/dev/null").empty() &&
+    while (output("ip netns pids dv" + std::to_string(run) + "h 2>/dev/null").empty() &&
            std::chrono::steady_clock::now() < deadline) {
         ::usleep(20000);
     }

@@ -6,69 +6,34 @@ using carsim::JsonSplitter;
 
 namespace {
 
-std::vector<JsonSplitter::Piece> drain(JsonSplitter& splitter) {
-    std::vector<JsonSplitter::Piece> pieces;
-    while (auto piece = splitter.next()) {
-        pieces.push_back(*piece);
+// Feeds the reads in turn; each piece comes out as "o:" (an object) or "j:" (junk) and its
+// bytes, and "|" marks the end of a read.
+std::string split(const std::vector<std::string>& reads) {
+    JsonSplitter splitter;
+    std::string out;
+    for (const std::string& read : reads) {
+        splitter.append(read.data(), read.size());
+        while (auto piece = splitter.next()) {
+            out += (piece->isObject ? "o:" : "j:") + piece->bytes + " ";
+        }
+        out += "|";
     }
-    return pieces;
-}
-
-void feed(JsonSplitter& splitter, const std::string& text) {
-    splitter.append(text.data(), text.size());
+    return out;
 }
 
 } // namespace
 
-TEST(JsonSplitter, CutsObjectsWrittenBackToBackInOneRead) {
-    JsonSplitter splitter;
-    feed(splitter, R"({"type":"heartbeat"}{"type":"getsdspace"})");
-    auto pieces = drain(splitter);
-    ASSERT_EQ(pieces.size(), 2u);
-    EXPECT_EQ(pieces[0].bytes, R"({"type":"heartbeat"})");
-    EXPECT_EQ(pieces[1].bytes, R"({"type":"getsdspace"})");
-    EXPECT_TRUE(pieces[0].isObject && pieces[1].isObject);
-}
-
-TEST(JsonSplitter, WaitsForTheRestOfAnObjectSplitAcrossReads) {
-    JsonSplitter splitter;
-    feed(splitter, R"({"a":{"b":)");
-    EXPECT_TRUE(drain(splitter).empty());
-    feed(splitter, R"(1}})");
-    auto pieces = drain(splitter);
-    ASSERT_EQ(pieces.size(), 1u);
-    EXPECT_EQ(pieces[0].bytes, R"({"a":{"b":1}})");
-}
-
-TEST(JsonSplitter, BracesAndEscapedQuotesInsideStringsDoNotCount) {
-    JsonSplitter splitter;
-    std::string tricky = R"({"ssid":"}{\"x\\","pwd":"{"})";
-    feed(splitter, tricky + "{}");
-    auto pieces = drain(splitter);
-    ASSERT_EQ(pieces.size(), 2u);
-    EXPECT_EQ(pieces[0].bytes, tricky);
-    EXPECT_EQ(pieces[1].bytes, "{}");
-}
-
-TEST(JsonSplitter, BytesOutsideObjectsComeOutAsJunkUnchanged) {
-    JsonSplitter splitter;
-    feed(splitter, "\r\nxx{\"a\":1}\n");
-    auto pieces = drain(splitter);
-    ASSERT_EQ(pieces.size(), 3u);
-    EXPECT_EQ(pieces[0].bytes, "\r\nxx");
-    EXPECT_FALSE(pieces[0].isObject);
-    EXPECT_TRUE(pieces[1].isObject);
-    EXPECT_EQ(pieces[2].bytes, "\n");
+TEST(JsonSplitter, CutsObjectsAtTheirClosingBraceAcrossAndWithinReads) {
+    EXPECT_EQ(split({R"({"type":"heartbeat"}{"type":"getsdspace"})"}),
+              R"(o:{"type":"heartbeat"} o:{"type":"getsdspace"} |)");
+    EXPECT_EQ(split({R"({"a":{"b":)", R"(1}})"}), R"(|o:{"a":{"b":1}} |)");
+    // Braces and escaped quotes inside strings do not count.
+    EXPECT_EQ(split({R"({"ssid":"}{\"x\\","pwd":"{"}{})"}),
+              R"(o:{"ssid":"}{\"x\\","pwd":"{"} o:{} |)");
+    EXPECT_EQ(split({"\r\nxx{\"a\":1}\n"}), "j:\r\nxx o:{\"a\":1} j:\n |");
 }
 
 TEST(JsonSplitter, AnObjectThatNeverClosesIsDroppedOnceTooLong) {
-    JsonSplitter splitter;
-    feed(splitter, "{\"a\":\"" + std::string(JsonSplitter::kMaxObject, 'x'));
-    auto pieces = drain(splitter);
-    ASSERT_EQ(pieces.size(), 1u);
-    EXPECT_FALSE(pieces[0].isObject);
-    feed(splitter, "{}");
-    pieces = drain(splitter);
-    ASSERT_EQ(pieces.size(), 1u);
-    EXPECT_EQ(pieces[0].bytes, "{}");
+    const std::string endless = "{\"a\":\"" + std::string(JsonSplitter::kMaxObject, 'x');
+    EXPECT_EQ(split({endless, "{}"}), "j:" + endless + " |o:{} |");
 }

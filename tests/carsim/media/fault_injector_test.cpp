@@ -1,3 +1,5 @@
+#include <numeric>
+
 #include <gtest/gtest.h>
 
 #include "carsim/media/fault_injector.h"
@@ -5,48 +7,33 @@
 namespace carsim {
 namespace {
 
-// Datagrams that carry their own sequence number.
-std::vector<Bytes> numbered(int count) {
-    std::vector<Bytes> datagrams;
-    for (int i = 0; i < count; ++i) {
-        datagrams.push_back({static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)});
+// Passes `count` datagrams numbered by their own content, in frames of ten as the stream hands
+// them over; the numbers that come out.
+std::vector<int> pass(const MediaOptions& options, int count,
+                      FaultInjector::Counts* counts = nullptr) {
+    FaultInjector faults(options);
+    std::vector<Bytes> out;
+    for (int first = 0; first < count; first += 10) {
+        std::vector<Bytes> frame;
+        for (int i = first; i < std::min(first + 10, count); ++i) {
+            frame.push_back({static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)});
+        }
+        faults.apply(std::move(frame), out);
     }
-    return datagrams;
-}
-
-std::vector<int> sequence(const std::vector<Bytes>& datagrams) {
+    if (counts != nullptr) {
+        *counts = faults.counts();
+    }
     std::vector<int> numbers;
-    for (const Bytes& d : datagrams) {
+    for (const Bytes& d : out) {
         numbers.push_back(d[0] << 8 | d[1]);
     }
     return numbers;
 }
 
-std::vector<int> pass(const MediaOptions& options, int count,
-                      FaultInjector::Counts* counts = nullptr) {
-    FaultInjector faults(options);
-    std::vector<Bytes> out;
-    // In frames of ten datagrams, as the stream hands them over.
-    const auto all = numbered(count);
-    for (int i = 0; i < count; i += 10) {
-        faults.apply(std::vector<Bytes>(all.begin() + i, all.begin() + std::min(i + 10, count)),
-                     out);
-    }
-    if (counts != nullptr) {
-        *counts = faults.counts();
-    }
-    return sequence(out);
-}
-
-TEST(FaultInjector, WithoutFaultsEverythingPassesInOrder) {
-    const auto out = pass(MediaOptions{}, 100);
-    ASSERT_EQ(out.size(), 100u);
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_EQ(out[static_cast<size_t>(i)], i);
-    }
-}
-
-TEST(FaultInjector, RandomLossDropsAboutTheGivenShareAndFollowsTheSeed) {
+TEST(FaultInjector, RandomLossDropsAboutTheGivenShare) {
+    std::vector<int> all(100);
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(pass(MediaOptions{}, 100), all);
     MediaOptions options;
     options.lossPercent = 10;
     FaultInjector::Counts counts;
@@ -55,9 +42,6 @@ TEST(FaultInjector, RandomLossDropsAboutTheGivenShareAndFollowsTheSeed) {
     EXPECT_GT(counts.dropped, 350u);
     EXPECT_LT(counts.dropped, 650u);
     EXPECT_TRUE(std::is_sorted(out.begin(), out.end()));
-    EXPECT_EQ(out, pass(options, 5000));
-    options.seed = 2;
-    EXPECT_NE(out, pass(options, 5000));
 }
 
 TEST(FaultInjector, BurstLossDropsRunsOfAtLeastTheBurstLength) {
@@ -74,28 +58,24 @@ TEST(FaultInjector, BurstLossDropsRunsOfAtLeastTheBurstLength) {
     }
 }
 
-TEST(FaultInjector, DuplicatesFollowTheirOriginal) {
+TEST(FaultInjector, DuplicatesFollowTheirOriginalAndReorderingSwapsNeighboursAcrossFrames) {
     MediaOptions options;
     options.duplicatePercent = 100;
-    const auto out = pass(options, 20);
-    ASSERT_EQ(out.size(), 40u);
+    std::vector<int> twice;
     for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(out[static_cast<size_t>(2 * i)], i);
-        EXPECT_EQ(out[static_cast<size_t>(2 * i + 1)], i);
+        twice.insert(twice.end(), {i, i});
     }
-}
+    EXPECT_EQ(pass(options, 20), twice);
 
-TEST(FaultInjector, ReorderingSendsAHeldDatagramAfterTheNextOneAcrossFrames) {
-    MediaOptions options;
+    options = MediaOptions{};
     options.reorderPercent = 100;
-    const auto out = pass(options, 20);
     // Every other datagram is held back and follows its successor, also across the frame
     // boundary at 10.
-    ASSERT_EQ(out.size(), 20u);
+    std::vector<int> swapped;
     for (int i = 0; i < 20; i += 2) {
-        EXPECT_EQ(out[static_cast<size_t>(i)], i + 1);
-        EXPECT_EQ(out[static_cast<size_t>(i + 1)], i);
+        swapped.insert(swapped.end(), {i + 1, i});
     }
+    EXPECT_EQ(pass(options, 20), swapped);
     options.reorderPercent = 30;
     FaultInjector::Counts counts;
     const auto some = pass(options, 1000, &counts);
