@@ -1,7 +1,5 @@
-#include <cstdlib>
-#include <optional>
-#include <string>
-#include <sys/stat.h>
+#include <cstring>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -9,126 +7,57 @@
 
 namespace {
 
-// Sets or unsets an environment variable for one test and puts it back afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) {
-            old_ = old;
-        }
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
+using Path = std::unique_ptr<char, void (*)(void*)>;
 
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-std::string takePath(char* path) {
-    std::string copy = path ? path : "(null)";
-    bfree(path);
-    return copy;
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-class ConfigPathTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        zeb_runner_set_config_root(nullptr);
-        zeb_runner_module_destroy(module);
-    }
+TEST(FilesTest, ConfigPathIsAFolderPerModuleUnderTheRoot) {
     zeb_module_t* module = zeb_runner_module_create("drivon");
-};
-
-TEST_F(ConfigPathTest, FolderAndFileUnderTheConfiguredRoot) {
     zeb_runner_set_config_root("/srv/conf/");
-    EXPECT_EQ(takePath(zeb_module_get_config_path(module, nullptr)), "/srv/conf/drivon/");
-    EXPECT_EQ(takePath(zeb_module_get_config_path(module, "dv_logo.png")),
-              "/srv/conf/drivon/dv_logo.png");
+    const Path folder(zeb_module_get_config_path(module, nullptr), bfree);
+    const Path file(zeb_module_get_config_path(module, "dv_logo.png"), bfree);
+    EXPECT_STREQ(folder.get(), "/srv/conf/drivon/");
+    EXPECT_STREQ(file.get(), "/srv/conf/drivon/dv_logo.png");
     EXPECT_EQ(zeb_module_get_config_path(nullptr, "dv_logo.png"), nullptr);
+
+    zeb_runner_set_config_root(nullptr); // the default root comes from the environment: see zebhost
+    zeb_runner_module_destroy(module);
 }
 
-TEST_F(ConfigPathTest, DefaultRootFollowsXdgThenHome) {
-    ScopedEnv home("HOME", "/home/tester");
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg");
-        EXPECT_EQ(takePath(zeb_module_get_config_path(module, "a")), "/xdg/zebhost/drivon/a");
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-        EXPECT_EQ(takePath(zeb_module_get_config_path(module, "a")),
-                  "/home/tester/.config/zebhost/drivon/a");
-    }
-}
-
-TEST(FilesTest, MkdirsMakesParentsAndReportsExisting) {
+// The calls of the logo installation, in its order: make the folder, size the file already
+// there, put the new one in place through the safe writer.
+TEST(FilesTest, FolderFileSizeAndSafeWriterCalls) {
     TempDir dir;
-    const std::string deep = dir / "a/b/c";
-    EXPECT_EQ(os_mkdirs(deep.c_str()), MKDIR_SUCCESS);
-    EXPECT_TRUE(isDirectory(deep));
-    EXPECT_EQ(os_mkdirs(deep.c_str()), MKDIR_EXISTS);
-    EXPECT_EQ(os_mkdirs((deep + "/").c_str()), MKDIR_EXISTS);
+    const std::string folder = dir / "a/b/c", target = folder + "/dv_logo.png", old(9018, 'x');
+    EXPECT_EQ(os_mkdirs(folder.c_str()), MKDIR_SUCCESS);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(os_mkdirs(folder.c_str()), MKDIR_EXISTS);
+    EXPECT_EQ(os_mkdirs((folder + "/").c_str()), MKDIR_EXISTS);
+    writeFile(target, old);
+    EXPECT_EQ(os_mkdirs(target.c_str()), MKDIR_ERROR);
+    EXPECT_EQ(os_mkdirs((target + "/sub").c_str()), MKDIR_ERROR);
 
-    writeFile(dir / "file", "x");
-    EXPECT_EQ(os_mkdirs((dir / "file/sub").c_str()), MKDIR_ERROR);
-    EXPECT_EQ(os_mkdirs((dir / "file").c_str()), MKDIR_ERROR);
-}
-
-TEST(FilesTest, SizeOfAnOpenFileKeepsItsPosition) {
-    TempDir dir;
-    writeFile(dir / "logo", std::string(9018, 'x'));
-    FILE* file = os_fopen((dir / "logo").c_str(), "rb");
+    FILE* file = os_fopen(target.c_str(), "rb");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(fseek(file, 10, SEEK_SET), 0);
     EXPECT_EQ(os_fgetsize(file), 9018);
     EXPECT_EQ(ftell(file), 10);
     fclose(file);
     EXPECT_EQ(os_fopen((dir / "missing").c_str(), "rb"), nullptr);
-}
 
-TEST(SafeWriterTest, TargetChangesOnlyWhenTheWriterIsFreed) {
-    TempDir dir;
-    const std::string target = dir / "dv_logo.png";
-    writeFile(target, "old");
     serializer s;
     ASSERT_TRUE(file_output_serializer_init_safe(&s, target.c_str(), "tmp"));
-    ASSERT_NE(s.write, nullptr);
     EXPECT_EQ(s.write(s.data, "new content", 11), 11u);
-    EXPECT_EQ(s.get_pos(s.data), 11);
-    // Still the old file; the new one only in the temporary.
-    EXPECT_EQ(readFile(target), "old");
-    EXPECT_TRUE(fileExists(target + ".tmp"));
-
+    EXPECT_EQ(readFile(target), old);
+    EXPECT_TRUE(std::filesystem::exists(target + ".tmp"));
     file_output_serializer_free(&s);
     EXPECT_EQ(readFile(target), "new content");
-    EXPECT_FALSE(fileExists(target + ".tmp"));
-}
+    EXPECT_FALSE(std::filesystem::exists(target + ".tmp"));
 
-TEST(SafeWriterTest, FailedOpenLeavesNothing) {
-    TempDir dir;
-    const std::string target = dir / "missing-folder/dv_logo.png";
-    serializer s;
-    s.write = nullptr;
-    EXPECT_FALSE(file_output_serializer_init_safe(&s, target.c_str(), "tmp"));
+    memset(&s, 0xAB, sizeof(s)); // a failed open must not leave stale pointers behind
+    EXPECT_FALSE(file_output_serializer_init_safe(&s, (dir / "no/dv_logo.png").c_str(), "tmp"));
     EXPECT_EQ(s.data, nullptr);
     EXPECT_EQ(s.write, nullptr);
     file_output_serializer_free(&s); // harmless on a writer that never opened
-    EXPECT_FALSE(fileExists(dir / "missing-folder"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }
 
 } // namespace
