@@ -3,15 +3,15 @@
 #include <memory>
 
 #include "carsim/car_state.h"
-#include "carsim/control_server.h"
-#include "carsim/discovery_responder.h"
+#include "carsim/control/control_server.h"
+#include "carsim/discovery/discovery_responder.h"
+#include "carsim/endpoint/udp_endpoint.h"
 #include "carsim/options.h"
-#include "carsim/rtsp_server.h"
-#include "carsim/sonix_control.h"
-#include "carsim/udp_endpoint.h"
+#include "carsim/sonix/rtsp_server.h"
+#include "carsim/sonix/sonix_control.h"
+#include "carsim/sonix/wheel_receiver.h"
 #include "carsim/video_stream.h"
-#include "carsim/wheel_receiver.h"
-#include "carsim/zoderiv_control.h"
+#include "carsim/zoderiv/zoderiv_control.h"
 
 namespace carsim {
 

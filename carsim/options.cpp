@@ -4,7 +4,7 @@
 #include <functional>
 #include <map>
 
-#include "carsim/socket_util.h"
+#include "carsim/endpoint/socket_util.h"
 
 namespace carsim {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "carsim/socket_util.h"
+#include "carsim/endpoint/socket_util.h"
 
 namespace carsim {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "car_process.h"
-#include "carsim/discovery_answer.h"
+#include "carsim/discovery/discovery_answer.h"
 #include "carsim/probe/car_client.h"
 
 using namespace carclient;

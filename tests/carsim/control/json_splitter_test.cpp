@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "carsim/json_splitter.h"
+#include "carsim/control/json_splitter.h"
 
 using carsim::JsonSplitter;
 

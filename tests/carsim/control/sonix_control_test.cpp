@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "carsim/sonix_control.h"
+#include "carsim/sonix/sonix_control.h"
 
 using nlohmann::json;
 using namespace carsim;

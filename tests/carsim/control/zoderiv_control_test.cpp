@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "carsim/zoderiv_control.h"
+#include "carsim/zoderiv/zoderiv_control.h"
 
 using nlohmann::json;
 using namespace carsim;

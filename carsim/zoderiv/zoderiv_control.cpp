@@ -1,7 +1,7 @@
-#include "carsim/zoderiv_control.h"
+#include "carsim/zoderiv/zoderiv_control.h"
 
-#include "carsim/json_members.h"
-#include "carsim/socket_util.h"
+#include "carsim/control/json_members.h"
+#include "carsim/endpoint/socket_util.h"
 
 namespace carsim {
 

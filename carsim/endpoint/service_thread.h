@@ -5,7 +5,7 @@
 #include <functional>
 #include <thread>
 
-#include "carsim/socket_util.h"
+#include "carsim/endpoint/socket_util.h"
 
 namespace carsim {
 

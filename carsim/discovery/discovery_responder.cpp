@@ -1,6 +1,6 @@
-#include "carsim/discovery_responder.h"
+#include "carsim/discovery/discovery_responder.h"
 
-#include "carsim/socket_util.h"
+#include "carsim/endpoint/socket_util.h"
 
 namespace carsim {
 

@@ -1,4 +1,4 @@
-#include "carsim/service_thread.h"
+#include "carsim/endpoint/service_thread.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "carsim/control_server.h"
+#include "carsim/control/control_server.h"
 
 #include <cerrno>
 #include <cstdio>

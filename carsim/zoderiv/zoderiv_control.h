@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "carsim/car_state.h"
-#include "carsim/control_commands.h"
-#include "carsim/control_server.h"
+#include "carsim/control/control_commands.h"
+#include "carsim/control/control_server.h"
 #include "carsim/video_stream.h"
 
 namespace carsim {

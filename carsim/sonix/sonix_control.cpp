@@ -1,8 +1,8 @@
-#include "carsim/sonix_control.h"
+#include "carsim/sonix/sonix_control.h"
 
 #include <cstdio>
 
-#include "carsim/json_members.h"
+#include "carsim/control/json_members.h"
 
 namespace carsim {
 

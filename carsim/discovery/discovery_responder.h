@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "carsim/discovery_answer.h"
-#include "carsim/udp_endpoint.h"
+#include "carsim/discovery/discovery_answer.h"
+#include "carsim/endpoint/udp_endpoint.h"
 
 namespace carsim {
 

@@ -1,4 +1,4 @@
-#include "carsim/socket_util.h"
+#include "carsim/endpoint/socket_util.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

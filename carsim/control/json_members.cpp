@@ -1,4 +1,4 @@
-#include "carsim/json_members.h"
+#include "carsim/control/json_members.h"
 
 namespace carsim {
 

@@ -1,10 +1,10 @@
-#include "carsim/wire_log.h"
+#include "carsim/endpoint/wire_log.h"
 
 #include <chrono>
 
 #include <nlohmann/json.hpp>
 
-#include "carsim/socket_util.h"
+#include "carsim/endpoint/socket_util.h"
 
 namespace carsim {
 

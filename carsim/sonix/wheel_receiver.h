@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "carsim/car_state.h"
-#include "carsim/udp_endpoint.h"
+#include "carsim/endpoint/udp_endpoint.h"
 
 namespace carsim {
 

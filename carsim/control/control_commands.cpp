@@ -1,4 +1,4 @@
-#include "carsim/control_commands.h"
+#include "carsim/control/control_commands.h"
 
 namespace carsim {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <sys/socket.h>
 
+#include "carsim/control/json_splitter.h"
+#include "carsim/endpoint/service_thread.h"
+#include "carsim/endpoint/socket_util.h"
+#include "carsim/endpoint/wire_log.h"
 #include "carsim/fault_schedule.h"
-#include "carsim/json_splitter.h"
-#include "carsim/service_thread.h"
-#include "carsim/socket_util.h"
-#include "carsim/wire_log.h"
 
 namespace carsim {
 

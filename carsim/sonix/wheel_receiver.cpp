@@ -1,4 +1,4 @@
-#include "carsim/wheel_receiver.h"
+#include "carsim/sonix/wheel_receiver.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "carsim/firmware_receiver.h"
+#include "carsim/sonix/firmware_receiver.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "carsim/udp_endpoint.h"
+#include "carsim/endpoint/udp_endpoint.h"
 
 #include <cstdio>
 #include <exception>

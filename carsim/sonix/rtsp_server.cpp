@@ -1,4 +1,4 @@
-#include "carsim/rtsp_server.h"
+#include "carsim/sonix/rtsp_server.h"
 
 #include <cerrno>
 #include <cstdio>

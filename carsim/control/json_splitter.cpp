@@ -1,4 +1,4 @@
-#include "carsim/json_splitter.h"
+#include "carsim/control/json_splitter.h"
 
 namespace carsim {
 

@@ -1,4 +1,4 @@
-#include "carsim/discovery_answer.h"
+#include "carsim/discovery/discovery_answer.h"
 
 #include <algorithm>
 #include <cstring>

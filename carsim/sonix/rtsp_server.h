@@ -7,10 +7,10 @@
 #include <sys/socket.h>
 #include <vector>
 
-#include "carsim/service_thread.h"
-#include "carsim/socket_util.h"
+#include "carsim/endpoint/service_thread.h"
+#include "carsim/endpoint/socket_util.h"
+#include "carsim/endpoint/wire_log.h"
 #include "carsim/video_stream.h"
-#include "carsim/wire_log.h"
 
 namespace carsim {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <sys/socket.h>
 
-#include "carsim/service_thread.h"
-#include "carsim/wire_log.h"
+#include "carsim/endpoint/service_thread.h"
+#include "carsim/endpoint/wire_log.h"
 
 namespace carsim {
 
