@@ -127,14 +127,22 @@ std::optional<FlagPosition> findTimingFlag(RbspReader& r) {
     return result;
 }
 
-} // namespace
-
-std::optional<SpsTiming> readSpsTiming(const Bytes& spsNal) {
+// The unescaped payload after the NAL header; none for anything but an SPS.
+std::optional<Bytes> spsPayload(const Bytes& spsNal) {
     if (nalType(spsNal) != 7) {
         return std::nullopt;
     }
-    const Bytes rbsp = unescapeRbsp(spsNal.data() + 1, spsNal.size() - 1);
-    RbspReader r(rbsp);
+    return unescapeRbsp(spsNal.data() + 1, spsNal.size() - 1);
+}
+
+} // namespace
+
+std::optional<SpsTiming> readSpsTiming(const Bytes& spsNal) {
+    const auto rbsp = spsPayload(spsNal);
+    if (!rbsp) {
+        return std::nullopt;
+    }
+    RbspReader r(*rbsp);
     const auto flag = findTimingFlag(r);
     if (!flag) {
         return std::nullopt;
@@ -152,11 +160,11 @@ std::optional<SpsTiming> readSpsTiming(const Bytes& spsNal) {
 }
 
 std::optional<Bytes> removeSpsTiming(const Bytes& spsNal) {
-    if (nalType(spsNal) != 7) {
+    const auto rbsp = spsPayload(spsNal);
+    if (!rbsp) {
         return std::nullopt;
     }
-    const Bytes rbsp = unescapeRbsp(spsNal.data() + 1, spsNal.size() - 1);
-    RbspReader r(rbsp);
+    RbspReader r(*rbsp);
     const auto flag = findTimingFlag(r);
     if (!flag) {
         return std::nullopt;
