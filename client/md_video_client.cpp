@@ -33,9 +33,14 @@ MdvError MdVideoClient::connect(const sockaddr_storage& address) {
     if (worker.joinable()) {
         worker.join();
     }
-    const MdvError result = connectToDeviceImpl(address);
+    MdvError result = MdvErrorFailed;
+    try {
+        result = connectToDeviceImpl(address);
+    } catch (...) {
+        result = MdvErrorFailed;
+    }
     if (result != MdvErrorNone) {
-        disconnectImpl();
+        takeDownFailedConnect();
         return result;
     }
     if (const auto collector = StreamStatsCollector::current()) {
@@ -50,10 +55,18 @@ MdvError MdVideoClient::connect(const sockaddr_storage& address) {
         // Never Connected without a worker to take the connection down: undo in reverse.
         setState(Idle);
         detachFromCollector();
-        disconnectImpl();
+        takeDownFailedConnect();
         return MdvErrorFailed;
     }
     return MdvErrorNone;
+}
+
+void MdVideoClient::takeDownFailedConnect() noexcept {
+    try {
+        disconnectImpl();
+    } catch (...) {
+        // What could not be taken down stays for the next connect's own clean-up.
+    }
 }
 
 bool MdVideoClient::disconnect() {

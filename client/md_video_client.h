@@ -15,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -23,6 +22,7 @@
 #include "client/md_video_client_interface.h"
 #include "client/mdv_error.h"
 #include "client/mdv_records.h"
+#include "net/platform/socket_platform.h"
 
 class StreamStatsCollector;
 
@@ -70,7 +70,8 @@ protected:
 
 public:
     // MdvErrorBusy unless Idle; otherwise the result of connectToDeviceImpl, or MdvErrorFailed
-    // when the worker thread cannot be started (the connection is taken down again).
+    // when it throws or the worker thread cannot be started (the connection is taken down
+    // again).
     MdvError connect(const sockaddr_storage& address);
     // Ends the connection, if any, and waits until the worker has taken it down. Always true.
     // Called on the worker's own thread (from onDisconnected), it only requests the stop. It
@@ -102,6 +103,8 @@ public:
 
 private:
     void workerBody() noexcept;
+    // disconnectImpl after a connect that failed; an exception from it ends there.
+    void takeDownFailedConnect() noexcept;
     void setState(ClientState next);
     // Connected -> Stopping, under stateMutex, with the worker woken.
     void stopIfConnected();

@@ -159,8 +159,12 @@ int NetManager::openTcp(SocketEntry& entry) {
         closeSocket(entry.socket);
         return kNetSocketFailed;
     }
-    startConnect(entry.socket, entry.peer, addressLength(entry.peer));
-    if (waitWritable(entry.socket, kConnectTimeoutMs) != 1) {
+    const ConnectStart start = startConnect(entry.socket, entry.peer, addressLength(entry.peer));
+    if (start == ConnectStart::Failed) {
+        closeSocket(entry.socket);
+        return kNetConnectFailed;
+    }
+    if (start == ConnectStart::InProgress && waitWritable(entry.socket, kConnectTimeoutMs) != 1) {
         closeSocket(entry.socket);
         return kNetConnectTimeout;
     }

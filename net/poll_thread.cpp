@@ -105,8 +105,12 @@ void NetManager::readSocket(int socket, uint64_t registration, int64_t timestamp
             dropped = std::move(entry->second);
             sockets_.erase(entry);
             failure = kNetRecvFailed;
-        } else if (received <= 0) {
+        } else if (received < 0) {
             failure = kNetRecvfromFailed;
+        } else if (received == 0) {
+            // An empty datagram is valid and carries nothing. Reporting it would let anyone on
+            // the car's network end a session that treats every error as a lost connection.
+            return;
         } else {
             owner = entry->second.owner;
         }

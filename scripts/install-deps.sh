@@ -5,7 +5,8 @@ packages=(
     cmake ninja-build g++ pkg-config
     libavcodec-dev libavutil-dev libswscale-dev
     nlohmann-json3-dev libjerasure-dev libgf-complete-dev libpng-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libisal-dev
+    clang-14 libclang-rt-14-dev
     iproute2 nftables
 )
 missing=()

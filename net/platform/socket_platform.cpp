@@ -46,8 +46,14 @@ bool bindSocket(SocketHandle socket, const sockaddr_storage& address, int length
     return ::bind(native(socket), reinterpret_cast<const sockaddr*>(&address), length) == 0;
 }
 
-void startConnect(SocketHandle socket, const sockaddr_storage& address, int length) {
-    ::connect(native(socket), reinterpret_cast<const sockaddr*>(&address), length);
+ConnectStart startConnect(SocketHandle socket, const sockaddr_storage& address, int length) {
+    if (::connect(native(socket), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+        return ConnectStart::Connected;
+    }
+    const int error = ::WSAGetLastError();
+    return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEINTR
+               ? ConnectStart::InProgress
+               : ConnectStart::Failed;
 }
 
 int waitWritable(SocketHandle socket, int timeoutMs) {
@@ -165,10 +171,15 @@ bool bindSocket(SocketHandle socket, const sockaddr_storage& address, int length
                   static_cast<socklen_t>(length)) == 0;
 }
 
-void startConnect(SocketHandle socket, const sockaddr_storage& address, int length) {
-    // EINPROGRESS is the normal answer on a non-blocking socket; waitWritable tells the rest.
-    (void)::connect(socket, reinterpret_cast<const sockaddr*>(&address),
-                    static_cast<socklen_t>(length));
+ConnectStart startConnect(SocketHandle socket, const sockaddr_storage& address, int length) {
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address),
+                  static_cast<socklen_t>(length)) == 0) {
+        return ConnectStart::Connected;
+    }
+    // EINPROGRESS is the normal answer on a non-blocking socket; an interrupted connect goes on
+    // in the background. waitWritable tells the rest.
+    return errno == EINPROGRESS || errno == EINTR ? ConnectStart::InProgress
+                                                  : ConnectStart::Failed;
 }
 
 int waitWritable(SocketHandle socket, int timeoutMs) {

@@ -40,9 +40,11 @@ SocketHandle createSocket(int family, int type, int protocol);
 void closeSocket(SocketHandle socket);
 bool setNonBlocking(SocketHandle socket);
 bool bindSocket(SocketHandle socket, const sockaddr_storage& address, int length);
-// Starts a connect on a non-blocking socket; the outcome is learnt from waitWritable and
-// pendingSocketError.
-void startConnect(SocketHandle socket, const sockaddr_storage& address, int length);
+enum class ConnectStart { Connected, InProgress, Failed };
+// Starts a connect on a non-blocking socket. InProgress: the outcome is learnt from waitWritable
+// and pendingSocketError. Failed: the system refused at once (no route, address not available,
+// permission); such a socket would still poll writable with no pending error.
+ConnectStart startConnect(SocketHandle socket, const sockaddr_storage& address, int length);
 // 1 when the socket became writable (or failed), 0 on time-out, -1 when the wait failed.
 int waitWritable(SocketHandle socket, int timeoutMs);
 // The socket's pending error (SO_ERROR), or the error of the query itself when that fails.

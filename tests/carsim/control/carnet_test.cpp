@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "car_process.h"
+#include "tests/support/car_process.h"
 
 namespace {
 

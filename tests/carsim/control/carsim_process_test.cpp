@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "car_process.h"
+#include "tests/support/car_process.h"
 #include "carsim/probe/car_client.h"
 
 using namespace carclient;

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "car_process.h"
+#include "tests/support/car_process.h"
 #include "carsim/discovery/discovery_answer.h"
 #include "carsim/probe/car_client.h"
 

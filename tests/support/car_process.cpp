@@ -1,4 +1,4 @@
-#include "car_process.h"
+#include "tests/support/car_process.h"
 
 #include <chrono>
 #include <fcntl.h>
