@@ -2,6 +2,7 @@
 
 #ifdef _WIN32
 #include <iphlpapi.h>
+#include <mstcpip.h>
 #else
 #include <cerrno>
 #include <ifaddrs.h>
@@ -10,9 +11,11 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 #endif
 
+#include <cstring>
 #include <string>
 
 #ifdef _WIN32
@@ -96,6 +99,43 @@ long receiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity) {
     int fromLength = sizeof(from);
     return ::recvfrom(native(socket), reinterpret_cast<char*>(buffer), static_cast<int>(capacity),
                       0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+}
+
+long receiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity,
+                         sockaddr_storage& from) {
+    std::memset(&from, 0, sizeof(from));
+    int fromLength = sizeof(from);
+    const int received =
+        ::recvfrom(native(socket), reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (received < 0 && ::WSAGetLastError() == WSAEMSGSIZE) {
+        return static_cast<long>(capacity); // the buffer holds the datagram's first bytes
+    }
+    return received;
+}
+
+bool enableBroadcast(SocketHandle socket) {
+    const BOOL on = TRUE;
+    return ::setsockopt(native(socket), SOL_SOCKET, SO_BROADCAST,
+                        reinterpret_cast<const char*>(&on), sizeof(on)) == 0;
+}
+
+bool setReceiveTimeout(SocketHandle socket, int timeoutMs) {
+    // Winsock takes the time-out as a DWORD of milliseconds.
+    const DWORD limit = static_cast<DWORD>(timeoutMs);
+    return ::setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO,
+                        reinterpret_cast<const char*>(&limit), sizeof(limit)) == 0;
+}
+
+bool isReceiveTimeout(int error) {
+    return error == WSAETIMEDOUT;
+}
+
+void ignoreUnreachableReports(SocketHandle socket) {
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    ::WSAIoctl(native(socket), SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned,
+               nullptr, nullptr);
 }
 
 int pollSockets(PollSlot* slots, size_t count, int timeoutMs) {
@@ -254,6 +294,39 @@ long receiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity) {
         return static_cast<long>(received);
     }
 }
+
+long receiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity,
+                         sockaddr_storage& from) {
+    for (;;) {
+        std::memset(&from, 0, sizeof(from));
+        socklen_t fromLength = sizeof(from);
+        const ssize_t received = ::recvfrom(socket, buffer, capacity, 0,
+                                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        return static_cast<long>(received);
+    }
+}
+
+bool enableBroadcast(SocketHandle socket) {
+    const int on = 1;
+    return ::setsockopt(socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) == 0;
+}
+
+bool setReceiveTimeout(SocketHandle socket, int timeoutMs) {
+    // POSIX takes a struct timeval; Linux refuses a plain int with EINVAL.
+    timeval limit{};
+    limit.tv_sec = timeoutMs / 1000;
+    limit.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+    return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit)) == 0;
+}
+
+bool isReceiveTimeout(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+void ignoreUnreachableReports(SocketHandle) {}
 
 int pollSockets(PollSlot* slots, size_t count, int timeoutMs) {
     pollfd native[8];

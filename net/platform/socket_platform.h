@@ -58,6 +58,22 @@ long sendDatagram(SocketHandle socket, const uint8_t* data, size_t length,
 long receiveStream(SocketHandle socket, uint8_t* buffer, size_t capacity);
 // The sender's address is read into a scratch buffer and dropped.
 long receiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity);
+// Like receiveDatagram, and reports the sender in `from`, zero-filled beyond what the system
+// wrote so that addresses compare byte for byte. The bytes of a datagram longer than
+// `capacity` past it are dropped on both platforms (Windows would otherwise fail the call).
+long receiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity,
+                         sockaddr_storage& from);
+
+// Lets a datagram socket send to broadcast addresses.
+bool enableBroadcast(SocketHandle socket);
+// A blocking receive on the socket fails after `timeoutMs` (more than 0) without data, with an
+// error for which isReceiveTimeout holds.
+bool setReceiveTimeout(SocketHandle socket, int timeoutMs);
+bool isReceiveTimeout(int error);
+// Windows reports an ICMP "port unreachable" for an earlier send as a failure of the next
+// receive on the datagram socket; this turns that off (nothing to do elsewhere, where an
+// unconnected socket never hears of it). Best effort.
+void ignoreUnreachableReports(SocketHandle socket);
 
 // Number of slots with events, 0 on time-out or interruption, -1 on failure.
 int pollSockets(PollSlot* slots, size_t count, int timeoutMs);
