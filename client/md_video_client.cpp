@@ -8,11 +8,14 @@
 MdVideoClient::MdVideoClient(MdVideoClientInterface* listener) : listener(listener) {}
 
 MdVideoClient::~MdVideoClient() {
+    // The implementation's part of the object is gone by now, so its disconnectImpl cannot be
+    // called any more. Implementations disconnect first thing in their own destructors; if one
+    // did not, the worker still ends its connection here (without that call) instead of
+    // waiting for ever or calling into a destroyed object.
+    implementationGone = true;
     {
         std::lock_guard lock(controlMutex);
         if (state != Idle) {
-            // Implementations disconnect before their own members go, so by now this only
-            // waits for a worker that is already taking a connection down.
             stopIfConnected();
             if (worker.joinable()) {
                 worker.join();
@@ -174,7 +177,9 @@ void MdVideoClient::workerBody() noexcept {
     // Each step is guarded on its own: whatever fails, the client must end up Idle, or it
     // would refuse every later connect.
     try {
-        disconnectImpl();
+        if (!implementationGone) {
+            disconnectImpl();
+        }
     } catch (...) {
     }
     {

@@ -113,6 +113,8 @@ private:
 
     std::thread worker;
     std::atomic<ClientState> state{Idle};
+    // Set by the base destructor: the worker must not call disconnectImpl any more.
+    std::atomic<bool> implementationGone{false};
     // Set by the worker while it runs, so disconnect() can tell when it is called on it.
     std::atomic<std::thread::id> workerId{};
     std::mutex stateMutex;

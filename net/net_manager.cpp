@@ -50,7 +50,10 @@ std::unique_ptr<NetManager::NetPacket> NetManager::makePacket(int socket,
     return packet;
 }
 
-void NetManager::shutdown() noexcept {
+bool NetManager::shutdown() noexcept {
+    if (pollingManager_ == this) {
+        return false;
+    }
     // Released only after the lock is dropped: their destructors run client code (handlers).
     std::map<int, SocketEntry> closed;
     std::map<int, std::shared_ptr<NetConnection>> released;
@@ -72,14 +75,12 @@ void NetManager::shutdown() noexcept {
     closed.clear();
     released.clear();
 
-    if (pollingManager_ == this) {
-        return;
-    }
     // The poll thread sees running_ false within one poll time-out.
     std::lock_guard<std::mutex> guard(threadMutex_);
     if (pollThread_.joinable()) {
         pollThread_.join();
     }
+    return true;
 }
 
 int NetManager::openSocket(NetConnection& connection, int kind, uint16_t port, int& socket) {

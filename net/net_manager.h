@@ -43,15 +43,18 @@ public:
     public:
         // False (and the packet dropped) when the queue is closed.
         bool push(std::unique_ptr<NetPacket> packet);
+        // Readers blocked in pop() right now (for tests that must close while they wait).
+        size_t waitingReaders() const;
         // Time-out 0 waits without limit; a negative one never waits.
         bool pop(std::unique_ptr<NetPacket>& packet, int timeoutMs);
         void close();
 
     private:
         std::deque<std::unique_ptr<NetPacket>> packets_; // guarded by mutex_
-        std::mutex mutex_;
+        mutable std::mutex mutex_;
         std::condition_variable changed_;
-        bool open_ = true; // guarded by mutex_
+        bool open_ = true;     // guarded by mutex_
+        size_t waiting_ = 0;   // guarded by mutex_
     };
 
     class NetConnection {
@@ -120,10 +123,10 @@ public:
 
     // Null only when memory runs out.
     std::shared_ptr<NetConnection> createConnection();
-    // Closes every socket and queue, drops the connections and joins the poll thread. Called
-    // from a handler or onError it cannot join its own thread; it then leaves the join to the
-    // next call or to the destructor.
-    void shutdown() noexcept;
+    // Closes every socket and queue, drops the connections and joins the poll thread; true.
+    // Called on the manager's own poll thread (from a packet handler or onError) it could not
+    // join that thread, so it is refused there: it returns false and changes nothing.
+    bool shutdown() noexcept;
 
     static std::unique_ptr<NetPacket> makePacket(int socket, std::vector<uint8_t> data);
 

@@ -22,10 +22,14 @@ bool NetManager::PacketQueue::pop(std::unique_ptr<NetPacket>& packet, int timeou
         if (!open_ || timeoutMs < 0) {
             return false;
         }
+        ++waiting_;
+        const bool timedOut = timeoutMs != 0 &&
+                              changed_.wait_until(guard, deadline) == std::cv_status::timeout;
         if (timeoutMs == 0) {
             changed_.wait(guard);
-        } else if (changed_.wait_until(guard, deadline) == std::cv_status::timeout &&
-                   packets_.empty()) {
+        }
+        --waiting_;
+        if (timedOut && packets_.empty()) {
             return false;
         }
     }
@@ -35,6 +39,11 @@ bool NetManager::PacketQueue::pop(std::unique_ptr<NetPacket>& packet, int timeou
     packet = std::move(packets_.front());
     packets_.pop_front();
     return true;
+}
+
+size_t NetManager::PacketQueue::waitingReaders() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return waiting_;
 }
 
 void NetManager::PacketQueue::close() {

@@ -1,12 +1,16 @@
+#include <cstdlib>
 #include <future>
 #include <memory>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "client/md_video_client.h"
 #include "client/stream_stats_collector.h"
 #include "tests/client/test_support.h"
+#include "tests/support/bounded_wait.h"
 
 namespace client_test {
 namespace {
@@ -71,6 +75,58 @@ TEST_F(MdVideoClientTest, DestroyingAConnectedClientTakesItDownFirst) {
     EXPECT_EQ(listener.disconnectedCalls, 1);
 }
 
+TEST_F(MdVideoClientTest, BaseDestructorEndsAConnectionTheImplementationLeftUp) {
+    std::atomic<int> teardowns{0};
+    auto careless = std::make_unique<FakeClient>(&listener, false);
+    careless->teardownCount = &teardowns;
+    ASSERT_EQ(careless->connect(deviceAddress), MdvErrorNone);
+    bounded::run([&] { careless.reset(); }, "destroying a connected client");
+    EXPECT_EQ(listener.disconnectedCalls, 1);
+    EXPECT_EQ(teardowns, 0) << "the implementation's part was gone; it must not be called";
+}
+
+TEST_F(MdVideoClientTest, ConnectThatThrowsIsReportedAsFailedAndTakenDown) {
+    client.onConnect = [] { throw std::runtime_error("connect failure"); };
+    EXPECT_EQ(client.connect(deviceAddress), MdvErrorFailed);
+    EXPECT_TRUE(isIdle());
+    EXPECT_EQ(client.disconnectCalls, 1);
+
+    client.onConnect = nullptr;
+    client.connectResult = MdvErrorNoReply;
+    client.onTeardown = [] { throw std::runtime_error("teardown failure"); };
+    EXPECT_EQ(client.connect(deviceAddress), MdvErrorNoReply);
+    EXPECT_TRUE(isIdle());
+    client.onTeardown = nullptr;
+    client.connectResult = MdvErrorNone;
+    EXPECT_EQ(client.connect(deviceAddress), MdvErrorNone);
+}
+
+// In a child that has given up root and may start no thread: the worker cannot start, so the
+// connect must fail and be taken down completely. The exit status is the verdict.
+void connectWithoutThreads() {
+    RecordingListener listener;
+    FakeClient client(&listener);
+    const rlimit none{0, 0};
+    if (setrlimit(RLIMIT_NPROC, &none) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+        setresuid(65534, 65534, 65534) != 0) {
+        std::_Exit(3);
+    }
+    const bool failedCleanly = client.connect(deviceAddress) == MdvErrorFailed &&
+                               client.clientState() == MdVideoClient::Idle &&
+                               client.disconnectCalls == 1;
+    // Not left half made: the next attempt is not refused as busy.
+    const bool retried = client.connect(deviceAddress) == MdvErrorFailed;
+    std::_Exit(failedCleanly && retried ? 0 : 2);
+}
+
+TEST_F(MdVideoClientTest, WorkerThatCannotStartLeavesTheClientIdleAndTakenDown) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to drop privileges in a child";
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(connectWithoutThreads(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(MdVideoClientTest, FailedConnectIsCleanedUpAndLeavesTheClientIdle) {
     for (const int32_t failure :
          {int32_t{MdvErrorNoReply}, int32_t{-3005}, int32_t{MdvErrorFailed}}) {
@@ -104,6 +160,18 @@ TEST_F(MdVideoClientTest, FramesReachTheListenerUnchangedAndStatisticsEndWithThe
     ASSERT_TRUE(other.waitForReports(3));
     EXPECT_EQ(listener.reportsCopy().size(), reportsAtEnd);
     StreamStatsCollector::current()->attachListener(nullptr);
+}
+
+TEST_F(MdVideoClientTest, EndingOneConnectionLeavesAnotherClientsListenerAttached) {
+    ASSERT_TRUE(StreamStatsCollector::replaceCurrent(std::chrono::milliseconds(2)));
+    RecordingListener otherListener;
+    FakeClient other(&otherListener);
+    ASSERT_EQ(client.connect(deviceAddress), MdvErrorNone);
+    ASSERT_EQ(other.connect(deviceAddress), MdvErrorNone); // its listener replaces ours
+    EXPECT_TRUE(client.disconnect());
+    const size_t seen = otherListener.reportsCopy().size();
+    EXPECT_TRUE(otherListener.waitForReports(seen + 3));
+    EXPECT_TRUE(other.disconnect());
 }
 
 TEST_F(MdVideoClientTest, ListenerSeesOnlyWholeTelemetryRecords) {

@@ -94,9 +94,15 @@ public:
 // A device client whose connect and disconnect are scripted by the test.
 class FakeClient final : public MdVideoClient {
 public:
-    explicit FakeClient(MdVideoClientInterface* listener) : MdVideoClient(listener) {}
-    // Takes the connection down while this object's disconnectImpl still exists.
-    ~FakeClient() override { disconnect(); }
+    explicit FakeClient(MdVideoClientInterface* listener, bool disconnectsWhenDestroyed = true)
+        : MdVideoClient(listener), disconnectsWhenDestroyed(disconnectsWhenDestroyed) {}
+    // Takes the connection down while this object's disconnectImpl still exists (unless the
+    // test checks that the base copes without that help).
+    ~FakeClient() override {
+        if (disconnectsWhenDestroyed) {
+            disconnect();
+        }
+    }
 
     bool isStreaming() override { return false; }
     bool setConfigWifi(const MdvConfigWifi&) override { return false; }
@@ -114,18 +120,28 @@ public:
 
     // Script: set while no teardown can run.
     std::atomic<int32_t> connectResult{MdvErrorNone};
+    std::function<void()> onConnect;  // runs inside connectToDeviceImpl
     std::function<void()> onTeardown; // runs inside disconnectImpl
+    // Counts teardowns where the count must outlive the client.
+    std::atomic<int>* teardownCount = nullptr;
 
     std::atomic<int> connectCalls{0};
     std::atomic<int> disconnectCalls{0};
 
 private:
+    const bool disconnectsWhenDestroyed;
     MdvError connectToDeviceImpl(const sockaddr_storage&) override {
         ++connectCalls;
+        if (onConnect) {
+            onConnect();
+        }
         return static_cast<MdvError>(connectResult.load());
     }
     int32_t disconnectImpl() override {
         ++disconnectCalls;
+        if (teardownCount != nullptr) {
+            ++*teardownCount;
+        }
         if (onTeardown) {
             onTeardown();
         }

@@ -1,5 +1,6 @@
 // Opening, sending and receiving through NetManager over real loopback sockets.
 #include "net_test_support.h"
+#include "tests/support/bounded_wait.h"
 
 namespace {
 
@@ -66,6 +67,33 @@ TEST_F(NetManagerIo, UdpSendsReceivesAndRefusesQuietly) {
     EXPECT_TRUE(errors.entries().empty());
 }
 
+TEST_F(NetManagerIo, OversizedDatagramFailsWith3010) {
+    EXPECT_FALSE(media->send(NetManager::makePacket(udp, Bytes(70000, 0x5A))));
+    EXPECT_EQ(errors.entries(), (ErrorLog::Entries{{udp, kNetSendtoShort}}));
+}
+
+TEST_F(NetManagerIo, EmptyDatagramIsDroppedQuietlyAndAFailedReceiveReports3014) {
+    // An empty datagram is valid and carries nothing: no packet, no error, reading goes on.
+    ASSERT_TRUE(device.sendTo(media->localPort(udp), {}));
+    const Packet after = relay(device, *media, udp, bytesOf("after"));
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(after->data, bytesOf("after"));
+    EXPECT_TRUE(errors.entries().empty());
+
+    // A receive that fails: aimed at a port where nobody listens, the media socket gets the
+    // "port unreachable" answer as its pending error, which the next receive returns.
+    uint16_t unusedPort = 0;
+    {
+        UdpPeer gone;
+        unusedPort = gone.port();
+    }
+    const sockaddr_storage nowhere = address("127.0.0.1", unusedPort);
+    ASSERT_EQ(::connect(udp, reinterpret_cast<const sockaddr*>(&nowhere), addressLength(nowhere)),
+              0);
+    ASSERT_EQ(::send(udp, "x", 1, 0), 1);
+    EXPECT_TRUE(errors.waitFor({{udp, kNetRecvfromFailed}}));
+}
+
 TEST_F(NetManagerIo, ReceiveTimeouts) {
     Packet packet;
     EXPECT_FALSE(media->receive(packet, -1));
@@ -87,16 +115,30 @@ TEST_F(NetManagerIo, ReceiveTimeouts) {
     EXPECT_EQ(packet->data, bytesOf("queued"));
 }
 
-TEST_F(NetManagerIo, CloseWakesEveryWaitingReaderAndClosesOnlyItsOwnSockets) {
-    const auto read = [&] {
+TEST(PacketQueue, CloseWakesEveryWaitingReader) {
+    NetManager::PacketQueue queue;
+    std::vector<std::future<bool>> readers;
+    for (int i = 0; i < 3; ++i) {
+        readers.push_back(std::async(std::launch::async, [&] {
+            Packet packet;
+            return queue.pop(packet, 0);
+        }));
+    }
+    ASSERT_TRUE(waitFor([&] { return queue.waitingReaders() == 3; }));
+    queue.close();
+    for (auto& reader : readers) {
+        EXPECT_FALSE(bounded::get(reader, "a reader of a closed queue"));
+    }
+    EXPECT_FALSE(queue.push(std::make_unique<NetManager::NetPacket>()));
+}
+
+TEST_F(NetManagerIo, CloseEndsReadsAndClosesOnlyItsOwnSockets) {
+    auto reader = std::async(std::launch::async, [&] {
         Packet p;
         return media->receive(p, 0);
-    };
-    auto first = std::async(std::launch::async, read);
-    auto second = std::async(std::launch::async, read);
+    });
     media->close();
-    EXPECT_FALSE(first.get());
-    EXPECT_FALSE(second.get());
+    EXPECT_FALSE(bounded::get(reader, "a reader of a closed connection"));
     EXPECT_EQ(media->localPort(udp), NetManager::kUnknownPort);
     EXPECT_FALSE(media->send(NetManager::makePacket(udp, bytesOf("x"))));
     EXPECT_TRUE(sendOnControl("still here"));

@@ -1,4 +1,5 @@
 // Opening failures, shutdown, and what a manager leaves behind.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sched.h>
@@ -39,6 +40,31 @@ TEST(NetManagerOpen, RefusedConnectionGives3004AndLeavesNothingOpen) {
     ASSERT_EQ(connection->open(NetManager::kSocketTcp, listener.port(), socket), 0);
     EXPECT_EQ(threadCount(), threads + 1);
     manager.shutdown();
+}
+
+TEST(NetManagerOpen, ConnectTheSystemRefusesAtOnceGives3004AndClosesTheSocket) {
+    // A fresh network namespace has no route at all (not even loopback is up), so the system
+    // refuses the connect itself; such a socket would still poll writable with no pending error.
+    // The namespace goes away with the thread.
+    int code = 0;
+    int leaked = -1;
+    std::thread probe([&] {
+        if (unshare(CLONE_NEWNET) != 0) {
+            return;
+        }
+        NetManager manager(address("0.0.0.0"), address("10.77.0.2"), nullptr);
+        auto connection = manager.createConnection();
+        const int descriptors = openDescriptorCount();
+        int socket = -1;
+        code = connection->open(NetManager::kSocketTcp, 8080, socket);
+        leaked = openDescriptorCount() - descriptors;
+    });
+    probe.join();
+    if (leaked < 0) {
+        GTEST_SKIP() << "needs CAP_NET_ADMIN for a private network namespace";
+    }
+    EXPECT_EQ(code, kNetConnectFailed);
+    EXPECT_EQ(leaked, 0);
 }
 
 TEST(NetManagerOpen, UnansweredConnectGives3005AfterTheConnectWait) {
@@ -123,18 +149,28 @@ TEST_F(NetManagerLife, ShutdownWakesBlockedReaderAndHasJoinedThePollThread) {
     manager->shutdown(); // a second shutdown is harmless
     control->close();    // and so is closing a connection of a shut-down manager
 
-    // Shutdown from a handler on the poll thread cannot join that thread; the next one does.
+    // A handler on the poll thread cannot have that thread joined: its shutdown is refused and
+    // changes nothing, so the manager reads on; a shutdown from outside then works, and so does
+    // a later open.
     auto fresh = manager->createConnection();
     const int socket = openUdp(*fresh, device);
     ASSERT_GE(socket, 0);
-    std::atomic<bool> handled{false};
+    std::atomic<int> refused{0};
     fresh->setPacketHandler([&](Packet) {
-        manager->shutdown();
-        handled = true;
+        if (!manager->shutdown()) {
+            ++refused;
+        }
     });
     ASSERT_TRUE(device.sendTo(fresh->localPort(socket), bytesOf("stop")));
-    ASSERT_TRUE(waitFor([&] { return handled.load(); }));
-    manager->shutdown();
+    ASSERT_TRUE(waitFor([&] { return refused == 1; }));
+    ASSERT_TRUE(device.sendTo(fresh->localPort(socket), bytesOf("still reading")));
+    ASSERT_TRUE(waitFor([&] { return refused == 2; }));
+    EXPECT_TRUE(manager->shutdown());
+    auto later = manager->createConnection();
+    const int laterSocket = openUdp(*later, device);
+    ASSERT_GE(laterSocket, 0);
+    EXPECT_NE(relay(device, *later, laterSocket, bytesOf("again")), nullptr);
+    EXPECT_TRUE(manager->shutdown());
 }
 
 // One manager's life as a client lives it: control over TCP, media over UDP, then teardown.
@@ -194,6 +230,32 @@ void openUnprivileged(bool withoutThreads) {
             : code == 0 && relay(device, *connection, socket, bytesOf("hi")) != nullptr;
     manager.shutdown();
     std::_Exit(passed ? 0 : 2);
+}
+
+// In a child: poll refuses more handles than the descriptor limit allows, which makes every
+// poll of two sockets fail. The exit status is the verdict.
+void pollFailing() {
+    ErrorLog errors;
+    UdpPeer device;
+    auto manager = makeManager(errors);
+    auto connection = manager->createConnection();
+    const int first = openUdp(*connection, device);
+    const int second = openUdp(*connection, device);
+    const rlimit one{1, 1};
+    if (first < 0 || second < 0 || setrlimit(RLIMIT_NOFILE, &one) != 0) {
+        std::_Exit(3);
+    }
+    const auto expected = std::make_pair(std::min(first, second), int{kNetPollFailed});
+    const bool reported = waitFor([&] {
+        const ErrorLog::Entries entries = errors.entries();
+        return !entries.empty() && entries.front() == expected;
+    });
+    std::_Exit(reported ? 0 : 2);
+}
+
+TEST(NetManagerPoll, FailedPollReports3012WithTheFirstHandle) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(pollFailing(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(NetManagerUnprivileged, PollThreadPriorityAndStartFailures) {
