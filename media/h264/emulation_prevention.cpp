@@ -1,0 +1,35 @@
+#include "media/h264/emulation_prevention.h"
+
+namespace {
+constexpr uint8_t kPreventionByte = 0x03;
+} // namespace
+
+void removeEmulationPrevention(std::span<const uint8_t> payload, std::vector<uint8_t>& rbsp) {
+    rbsp.reserve(rbsp.size() + payload.size());
+    int zeros = 0;
+    for (const uint8_t byte : payload) {
+        if (zeros >= 2 && byte == kPreventionByte) {
+            zeros = 0;
+            continue;
+        }
+        rbsp.push_back(byte);
+        zeros = byte == 0 ? zeros + 1 : 0;
+    }
+}
+
+void insertEmulationPrevention(std::span<const uint8_t> rbsp, std::vector<uint8_t>& payload) {
+    payload.reserve(payload.size() + rbsp.size() + rbsp.size() / 2 + 1);
+    int zeros = 0;
+    for (const uint8_t byte : rbsp) {
+        if (zeros >= 2 && byte <= kPreventionByte) {
+            payload.push_back(kPreventionByte);
+            zeros = 0;
+        }
+        payload.push_back(byte);
+        zeros = byte == 0 ? zeros + 1 : 0;
+    }
+    // A NAL unit must not end in a zero byte: the next start code's zeros would take it.
+    if (!rbsp.empty() && rbsp.back() == 0) {
+        payload.push_back(kPreventionByte);
+    }
+}
