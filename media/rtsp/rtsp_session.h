@@ -6,12 +6,19 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "net/net_manager.h"
 
 class RtspSession {
 public:
+    static constexpr uint16_t kRtspPort = 554;
+    static constexpr int kAttempts = 4;
+    static constexpr int kAnswerTimeoutMs = 3000;
+    static constexpr int kTeardownTimeoutMs = 2000;
+
     // The manager of the client's connection, and the media connection with its two UDP sockets
     // (device ports 4500 and 4501), whose bound ports SETUP announces.
     RtspSession(std::shared_ptr<NetManager> manager,
@@ -23,26 +30,43 @@ public:
 
     // The "dummy" datagrams from both media sockets, then up to four session attempts one
     // directly after the other. 0 once an attempt succeeded, otherwise the fourth attempt's
-    // result (a negative NetConnection::open code, or -1).
-    int start();
+    // result (a negative NetConnection::open code, or -1). A failed attempt closes the
+    // connection it opened; the successful one stays open for TEARDOWN.
+    int start() noexcept;
     // TEARDOWN on the successful attempt's connection. 0 when the car confirmed it, -1 when no
-    // answer came within 2 s or it was not good.
-    int stop();
-    // Closes every connection this session opened (the client's disconnect).
-    void close();
+    // answer came within 2 s or it was not good. The connection stays open until the next
+    // start or close.
+    int stop() noexcept;
+    // Closes every connection this session opened (the client's disconnect). May come from
+    // another thread while start or stop waits: they then end at once, and no later attempt
+    // opens anything.
+    void close() noexcept;
 
-    // The identifier taken from the last SETUP answer; kept after the stream ends.
+    // The identifier taken from the last SETUP answer; kept after the stream ends. Written by
+    // start: read it where start and stop are serialised.
     const std::string& sessionTag() const { return rtpSessionTag; }
 
 private:
+    using Connection = NetManager::NetConnection;
+
     // One complete attempt: 0, the negative code of open, or -1.
     int runRtspSession();
+    // OPTIONS twice, DESCRIBE, SETUP, PLAY on an open connection: 0 or -1.
+    int converse(Connection& connection, int socket);
+    // A fresh connection in place of the previous one, which is closed; null once closed.
+    std::shared_ptr<Connection> replaceConnection();
+    // Closes a failed attempt's connection and forgets it.
+    void abandon(const std::shared_ptr<Connection>& connection);
+    uint16_t boundPort(int socket) const;
 
-    std::shared_ptr<NetManager> netManager;
-    std::shared_ptr<NetManager::NetConnection> mediaConnection;
+    const std::shared_ptr<NetManager> netManager;
+    const std::shared_ptr<Connection> mediaConnection;
     const int mediaSocket;
     const int auxMediaSocket;
-    std::shared_ptr<NetManager::NetConnection> rtspConnection;
-    int rtspSocket = kInvalidSocket;
-    std::string rtpSessionTag;
+
+    std::mutex connectionMutex;
+    std::shared_ptr<Connection> rtspConnection; // guarded by connectionMutex
+    int rtspSocket = kInvalidSocket;            // guarded by connectionMutex
+    bool closed = false;                        // guarded by connectionMutex
+    std::string rtpSessionTag;                  // written by start only
 };
