@@ -1,0 +1,123 @@
+#include "media/fec/fec_recovery.h"
+
+#include <algorithm>
+#include <cstring>
+#include <galois.h>
+
+#include "client/stream_stats_collector.h"
+#include "media/fec/decode_plan_cache.h"
+
+namespace {
+
+// jerasure's region operations want long-word aligned regions; 16 also suits the SIMD paths.
+size_t roundUp16(size_t value) {
+    return (value + 15) / 16 * 16;
+}
+
+// The erasure pattern of the frame's slots: its lost data indices and, for each, the next
+// parity packet that arrived. False when too few packets arrived.
+bool findPattern(const FecFrame& frame, std::vector<uint16_t>& lostData,
+                 std::vector<uint16_t>& parityUsed) {
+    for (int i = 0; i < frame.k; ++i) {
+        if (!frame.slots[i]) {
+            lostData.push_back(static_cast<uint16_t>(i));
+        }
+    }
+    for (int i = frame.k; i < frame.k + frame.m && parityUsed.size() < lostData.size(); ++i) {
+        if (frame.slots[i]) {
+            parityUsed.push_back(static_cast<uint16_t>(i));
+        }
+    }
+    return parityUsed.size() == lostData.size();
+}
+
+// Each output block is the GF(2^8) sum over the sources of coefficient x source.
+void applyPlan(const DecodePlan& plan, const std::vector<uint8_t*>& sources,
+               const std::vector<uint8_t*>& outputs, size_t blockSize) {
+    const size_t k = sources.size();
+    for (size_t r = 0; r < outputs.size(); ++r) {
+        const uint8_t* row = plan.coefficients.data() + r * k;
+        bool written = false;
+        for (size_t c = 0; c < k; ++c) {
+            if (row[c] == 0) {
+                continue;
+            }
+            galois_w08_region_multiply(reinterpret_cast<char*>(sources[c]), row[c],
+                                       static_cast<int>(blockSize),
+                                       reinterpret_cast<char*>(outputs[r]), written ? 1 : 0);
+            written = true;
+        }
+        if (!written) {
+            std::memset(outputs[r], 0, blockSize);
+        }
+    }
+}
+
+bool slotsAreConsistent(const FecFrame& frame) {
+    if (!frame.shapeIsValid() || frame.slots.size() != static_cast<size_t>(frame.k + frame.m)) {
+        return false;
+    }
+    for (size_t i = 0; i < frame.slots.size(); ++i) {
+        const int expected = fecPayloadLengthAt(static_cast<int>(i), frame.k, frame.m,
+                                                frame.shardSize, frame.frameLength);
+        if (frame.slots[i] && frame.slots[i]->payload.size() != static_cast<size_t>(expected)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool recoverFrame(FecFrame& frame) {
+    // The slots are public: judge them as they are, not by the counters beside them.
+    if (frame.complete() || !slotsAreConsistent(frame)) {
+        return false;
+    }
+    std::vector<uint16_t> lostData;
+    std::vector<uint16_t> parityUsed;
+    if (!findPattern(frame, lostData, parityUsed)) {
+        return false;
+    }
+    const std::string key = DecodePlan::key(frame.k, frame.m, lostData, parityUsed);
+    std::shared_ptr<const DecodePlan> plan = DecodePlanCache::shared().find(
+        key, [&] { return buildDecodePlan(frame.k, frame.m, lostData, parityUsed); });
+    if (!plan) {
+        return false;
+    }
+
+    // One zero-padded block per source and per lost block; the padding of a short data block
+    // and of every parity block is zero in the sender's encoding too.
+    const size_t blockSize = roundUp16(static_cast<size_t>(frame.shardSize));
+    const size_t blockCount = plan->sources.size() + plan->outputs.size();
+    auto buffer = std::make_unique_for_overwrite<uint8_t[]>(blockCount * blockSize);
+    std::vector<uint8_t*> sources(plan->sources.size());
+    std::vector<uint8_t*> outputs(plan->outputs.size());
+    for (size_t c = 0; c < sources.size(); ++c) {
+        sources[c] = buffer.get() + c * blockSize;
+        const std::vector<uint8_t>& payload = frame.slots[plan->sources[c]]->payload;
+        std::memcpy(sources[c], payload.data(), payload.size());
+        std::memset(sources[c] + payload.size(), 0, blockSize - payload.size());
+    }
+    for (size_t r = 0; r < outputs.size(); ++r) {
+        outputs[r] = buffer.get() + (sources.size() + r) * blockSize;
+    }
+    applyPlan(*plan, sources, outputs, blockSize);
+
+    // Joined in index order, each block cut to the length its index holds in the frame.
+    frame.data.reserve(frame.frameLength);
+    size_t nextLost = 0;
+    for (int i = 0; i < frame.k; ++i) {
+        const auto length = static_cast<size_t>(
+            fecPayloadLengthAt(i, frame.k, frame.m, frame.shardSize, frame.frameLength));
+        const uint8_t* block = nullptr;
+        if (frame.slots[i]) {
+            block = frame.slots[i]->payload.data();
+        } else {
+            block = outputs[nextLost++];
+        }
+        frame.data.insert(frame.data.end(), block, block + length);
+    }
+    stream_stats::countRepairedBlock();
+    return true;
+}
