@@ -28,8 +28,9 @@ void insertEmulationPrevention(std::span<const uint8_t> rbsp, std::vector<uint8_
         payload.push_back(byte);
         zeros = byte == 0 ? zeros + 1 : 0;
     }
-    // A NAL unit must not end in a zero byte: the next start code's zeros would take it.
-    if (!rbsp.empty() && rbsp.back() == 0) {
+    // Zeros at the end would run into the next start code (only a cabac_zero_word puts them
+    // there, never an SPS).
+    if (zeros >= 2) {
         payload.push_back(kPreventionByte);
     }
 }

@@ -11,5 +11,5 @@
 void removeEmulationPrevention(std::span<const uint8_t> payload, std::vector<uint8_t>& rbsp);
 
 // Appends the escaped form of the RBSP to payload: 03 goes in front of any byte of 3 or less
-// after two zeros, and after a final zero byte.
+// after two zeros, and after two zeros at the end.
 void insertEmulationPrevention(std::span<const uint8_t> rbsp, std::vector<uint8_t>& payload);
