@@ -99,6 +99,7 @@ SpsKnobs knobsLike(const SpsRecord& s) {
         static_cast<uint32_t>(s.constraint_set0_flag << 7 | s.constraint_set1_flag << 6 |
                               s.constraint_set2_flag << 5 | s.constraint_set3_flag << 4);
     k.levelIdc = static_cast<uint32_t>(s.level_idc);
+    k.chromaFormatIdc = static_cast<uint32_t>(s.chroma_format_idc);
     k.log2MaxFrameNumMinus4 = static_cast<uint32_t>(s.log2_max_frame_num_minus4);
     k.pocType = static_cast<uint32_t>(s.pic_order_cnt_type);
     k.log2MaxPocLsbMinus4 = static_cast<uint32_t>(s.log2_max_pic_order_cnt_lsb_minus4);
