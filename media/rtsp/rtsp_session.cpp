@@ -161,9 +161,6 @@ int RtspSession::stop() noexcept {
         if (connection == nullptr) {
             return -1;
         }
-        // Whatever the car sent since PLAY is no answer to TEARDOWN.
-        for (std::unique_ptr<NetManager::NetPacket> stale; connection->receive(stale, -1);) {
-        }
         return exchange(*connection, socket, rtspTeardownRequest(rtpSessionTag), kTeardownTimeoutMs)
                    ? 0
                    : -1;
