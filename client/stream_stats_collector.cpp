@@ -179,6 +179,11 @@ void countRepairedBlock() {
 void countLostFrame() {
     addToCurrent(3, 1);
 }
+void countLostFrames(uint32_t count) {
+    if (count != 0) {
+        addToCurrent(3, count);
+    }
+}
 void countLatePacket() {
     addToCurrent(4, 1);
 }

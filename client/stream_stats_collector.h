@@ -88,6 +88,7 @@ void countDirectBlock();                // word 0: block completed from its data
 void countKeyFrameRequest();            // word 1: key-frame request sent
 void countRepairedBlock();              // word 2: block repaired by the erasure decoder
 void countLostFrame();                  // word 3: frame number skipped over
+void countLostFrames(uint32_t count);   // word 3: that many frame numbers skipped over
 void countLatePacket();                 // word 4: packet index below the next expected
 void addReceivedBytes(uint32_t bytes);  // word 5: one network receive
 void addDeliveredBytes(uint32_t bytes); // word 6: one frame delivered to the listener
