@@ -1,0 +1,166 @@
+// The connect sequence, the keep-alive and its telemetry, teardown and the wheel control.
+#include "tests/sonix/sonix_test_support.h"
+
+using nlohmann::json;
+using namespace sonix_test;
+
+class SonixConnect : public FakeCarTest {};
+
+TEST_F(SonixConnect, EachStepFailsWithItsOwnResult) {
+    struct Case {
+        const char* name;
+        const char* type; // the request answered otherwise
+        Reply reply;
+        MdvError expected;
+        const char* lastRequest;
+    };
+    const json mcu = healthyAnswers()["mendrel_get_mcu_version"];
+    const Case cases[] = {
+        {"no valid answer", "mendrel_get_mcu_version", rawAnswer(R"({"resp_status":1})"),
+         MdvErrorNoReply, "mendrel_get_mcu_version"},
+        {"hardware type 2", "mendrel_get_mcu_version",
+         answer({{"fwMajor", 2}, {"fwMinor", 5}, {"hwType", 2}}), MdvErrorFailed,
+         "mendrel_get_mcu_version"},
+        {"firmware major 128", "mendrel_get_mcu_version",
+         answer({{"fwMajor", 128}, {"fwMinor", 5}, {"hwType", 1}}), MdvErrorFailed,
+         "mendrel_get_mcu_version"},
+        {"no firmware minor", "mendrel_get_mcu_version", answer({{"fwMajor", 2}, {"hwType", 1}}),
+         MdvErrorFailed, "mendrel_get_mcu_version"},
+        {"clock refused", "synctime", rawAnswer(R"({"resp_status":2})"), MdvErrorFailed,
+         "synctime"},
+        {"factory video board", "getdeviceparameter",
+         [](const json&) {
+             json body = healthyAnswers()["getdeviceparameter"];
+             body["fwversion"] = "FACTORY_1_2_3_4";
+             body["resp_status"] = 0;
+             return std::optional<std::string>(body.dump());
+         },
+         MdvErrorFailed, "getdeviceparameter"},
+        {"sd space unreadable", "getsdspace", answer({{"errorcode", 0}}), MdvErrorFailed,
+         "getsdspace"},
+    };
+    const int threadsBefore = nettest::threadCount();
+    const int descriptorsBefore = nettest::openDescriptorCount();
+    const auto settled = [&] { return nettest::openDescriptorCount() == descriptorsBefore; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        car.on(c.type, c.reply);
+        const size_t requestsBefore = car.requests().size();
+        EXPECT_EQ(connect(), c.expected);
+        const auto sent = car.requests();
+        ASSERT_GT(sent.size(), requestsBefore);
+        EXPECT_EQ(json::parse(sent.back())["type"], c.lastRequest);
+        // Refused before its threads started or after: nothing is left either way.
+        EXPECT_EQ(nettest::threadCount(), threadsBefore);
+        EXPECT_TRUE(waitFor(settled)); // the car closes its end once it sees the client's go
+        car.on(c.type, c.type == std::string("mendrel_get_mcu_version")
+                           ? answer(mcu)
+                           : answer(healthyAnswers()[c.type]));
+    }
+    // The highest firmware major the client accepts.
+    car.on("mendrel_get_mcu_version", answer({{"fwMajor", 127}, {"fwMinor", 0}, {"hwType", 1}}));
+    EXPECT_EQ(connect(), MdvErrorNone);
+}
+
+TEST_F(SonixConnect, NoCarListeningPassesTheSocketLayersCodeOn) {
+    // Another loopback address of the test's namespace, where nothing listens.
+    EXPECT_EQ(client->connect(nettest::address("127.0.0.2")),
+              static_cast<MdvError>(kNetConnectFailed));
+    EXPECT_FALSE(client->isConnected());
+}
+
+TEST_F(SonixConnect, ClockIsSetFromUtc) {
+    using namespace std::chrono;
+    struct Case {
+        sys_seconds at;
+        const char* request;
+    };
+    const Case cases[] = {
+        {sys_days{2024y / 2 / 29} + 23h + 59min + 59s,
+         R"({"day":29,"hour":23,"min":59,"month":2,"sec":59,"timezone":"GMT","type":"synctime","year":2024})"},
+        {sys_days{1970y / 1 / 1},
+         R"({"day":1,"hour":0,"min":0,"month":1,"sec":0,"timezone":"GMT","type":"synctime","year":1970})"},
+    };
+    for (const Case& c : cases) {
+        MdVideoClientSonix clocked(&listener, [&c] { return c.at; });
+        const size_t before = car.requests().size();
+        ASSERT_EQ(clocked.connect(loopbackCar()), MdvErrorNone);
+        // The second request of the sequence, right after the microcontroller's version.
+        EXPECT_EQ(car.requests().at(before + 1), c.request);
+    }
+}
+
+TEST_F(SonixConnect, HeartbeatBytesBecomeTelemetryOnce) {
+    car.on("heartbeat", answer({{"bytes", "0A1B2C0706"}}));
+    connectOrFail();
+    ASSERT_TRUE(waitFor([&] { return listener.telemetries >= 1; }));
+    EXPECT_EQ(listener.telemetries, 1);
+    const MdvTelemetry t = listener.lastTelemetry();
+    EXPECT_EQ(t.statusByte0, 10);
+    EXPECT_EQ(t.statusByte1, 27u);
+    EXPECT_EQ(t.statusByte2, 44u);
+    EXPECT_TRUE(t.statusFlag0);
+    EXPECT_TRUE(t.gyroSteeringEnabled);
+    EXPECT_TRUE(t.motorsDisengaged);
+    EXPECT_TRUE(t.deviceFlag1);
+    EXPECT_TRUE(t.deviceFlag2);
+    EXPECT_FALSE(t.deviceFlag0);
+    EXPECT_FALSE(t.deviceFlag3);
+    EXPECT_FALSE(t.deviceFlag4);
+    // The connect's SD-space reading is in the same record.
+    EXPECT_EQ(t.sdTotal, 1024000);
+    EXPECT_EQ(t.sdSpace, 256000);
+    EXPECT_TRUE(client->isTelemetryValid());
+}
+
+TEST_F(SonixConnect, ACardBecomingReadableStartsOneSdRefreshAtATime) {
+    connectOrFail();
+    ASSERT_EQ(car.count("getsdspace"), 1u); // the connect's own reading
+    car.hold("getsdspace");
+    auto apply = [&](uint8_t flags) {
+        probe.applyDeviceFlags(flags);
+        return probe.sdRefreshRunning(); // a refresh starts before applyDeviceFlags returns
+    };
+    auto finishRefresh = [&](size_t readings) {
+        ASSERT_TRUE(car.waitFor("getsdspace", readings));
+        car.release("getsdspace");
+        car.hold("getsdspace");
+        ASSERT_TRUE(waitFor([&] { return !probe.sdRefreshRunning(); }));
+    };
+
+    EXPECT_FALSE(apply(0x00));
+    EXPECT_TRUE(apply(0x09));
+    // While it runs, a card that goes and comes back starts no second one.
+    EXPECT_TRUE(apply(0x19));
+    EXPECT_TRUE(apply(0x09));
+    finishRefresh(2);
+    EXPECT_FALSE(apply(0x09)); // still readable: nothing new
+    EXPECT_FALSE(apply(0x19));
+    EXPECT_TRUE(apply(0x09));
+    finishRefresh(3);
+    car.release("getsdspace");
+    EXPECT_EQ(car.count("getsdspace"), 3u);
+}
+
+TEST_F(SonixConnect, DisconnectWhileTheHeartbeatSleepsReturnsAtOnce) {
+    connectOrFail();
+    const int threadsConnected = nettest::threadCount();
+    const auto start = Clock::now();
+    client->disconnect();
+    EXPECT_LT(secondsSince(start), 1.0); // not the rest of the 2 s period
+    EXPECT_EQ(listener.disconnects, 1);
+    EXPECT_EQ(nettest::threadCount(), threadsConnected - 4); // poll, worker, command, heartbeat
+    EXPECT_EQ(car.count("heartbeat"), 0u);
+}
+
+TEST_F(SonixConnect, WheelControlGoesOutOnlyWhileConnected) {
+    EXPECT_FALSE(client->sendWheelControl(0.25f, 0.25f));
+    connectOrFail();
+    EXPECT_TRUE(client->sendWheelControl(1.0f, -0.5f));
+    // The first datagram the car receives is this one: nothing went out before the connect.
+    const std::vector<uint8_t> expected = {'W',  'C',  'T',  'L',  0xFF, 0x7F,
+                                           0x00, 0x00, 0x01, 0xC0, 0xFF, 0xFF};
+    EXPECT_EQ(car.nextWheelPacket(), expected);
+    client->disconnect();
+    EXPECT_FALSE(client->sendWheelControl(1.0f, 1.0f));
+}
