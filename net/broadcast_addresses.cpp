@@ -25,10 +25,8 @@ sockaddr_storage ipv4Address(uint32_t networkOrder) {
 std::vector<sockaddr_storage> listBroadcastAddresses() {
     std::vector<sockaddr_storage> result;
     for (const AdapterAddress& adapter : listAdapterAddresses()) {
-        // An adapter without an address of its own (Windows lists it as 0.0.0.0/0.0.0.0).
-        if (adapter.address == 0 && adapter.mask == 0) {
-            continue;
-        }
+        // An adapter without an address (0.0.0.0/0.0.0.0 on Windows) gives 255.255.255.255 here,
+        // which the private check drops.
         const uint32_t broadcast = adapter.address | ~adapter.mask;
         if (isPrivate(ntohl(broadcast))) {
             result.push_back(ipv4Address(broadcast));

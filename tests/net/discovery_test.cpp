@@ -265,7 +265,7 @@ TEST_F(Discovery, KeepsTheFirstAnswerOfEachDeviceAndIgnoresBadOnes) {
     const Answer a{.kind = 0, .text16 = "first", .name = "carA"};
     const Answer aLater{.kind = 1, .text16 = "later", .name = "carA"};
     const Answer b{.kind = 1, .name = "carA", .bytes64 = Bytes(16, 0x0B)};
-    const Answer c{.kind = 9, .name = "carC", .bytes64 = Bytes(16, 0x0C)};
+    const Answer c{.kind = 9, .name = "carC"}; // a's bytes64, another name
     // b with its name changed so that the checksum stays b's: sent short, it passes only if the
     // check also reads the four checksum bytes b left behind in the buffer.
     Bytes bStale = b.build();
