@@ -8,7 +8,8 @@
 #include "media/h264/sps_syntax.h"
 
 std::optional<SpsRecord> parseSpsNal(std::span<const uint8_t> nal) {
-    if (nal.empty()) {
+    constexpr int kSpsType = 7;
+    if (nal.empty() || (nal[0] & 0x1F) != kSpsType) {
         return std::nullopt;
     }
     // The payload as received may hold 00 00 03 (VUI timing of 1 tick always does): the

@@ -14,7 +14,8 @@
 inline constexpr size_t kMaxRewrittenSpsBytes = 1024;
 
 // nal: one SPS NAL unit without start code, header byte first, payload escaped as received.
-// The record it carries; none when it does not parse (see readSps).
+// The record it carries; none when it is no SPS (nal_unit_type 7) or does not parse (see
+// readSps).
 std::optional<SpsRecord> parseSpsNal(std::span<const uint8_t> nal);
 
 // The elements the rewrite sets: max_num_ref_frames 1 and a bitstream restriction (motion

@@ -1,5 +1,6 @@
 #include "tests/media/h264/h264_streams.h"
 
+#include <algorithm>
 #include <memory>
 
 extern "C" {
@@ -12,9 +13,6 @@ extern "C" {
 #include "carsim/media/video_encoder.h"
 
 namespace {
-
-std::vector<Bytes> splitNalUnits(const Bytes& accessUnit);
-Bytes joinNalUnits(const std::vector<Bytes>& nals);
 
 using ContextPtr =
     std::unique_ptr<AVCodecContext, decltype([](AVCodecContext* c) { avcodec_free_context(&c); })>;
@@ -38,20 +36,12 @@ void drawPicture(uint8_t* const* planes, const int* strides, int width, int heig
     }
 }
 
+// Every start code made 4 bytes long, as the cars send them.
 void collect(AVCodecContext* context, AVPacket* packet, std::vector<Bytes>& out) {
     while (avcodec_receive_packet(context, packet) == 0) {
-        out.push_back(
-            joinNalUnits(splitNalUnits(Bytes(packet->data, packet->data + packet->size))));
+        out.push_back(carsim::joinAnnexB(carsim::splitAnnexB(packet->data, packet->size)));
         av_packet_unref(packet);
     }
-}
-
-std::vector<Bytes> splitNalUnits(const Bytes& accessUnit) {
-    return carsim::splitAnnexB(accessUnit);
-}
-
-Bytes joinNalUnits(const std::vector<Bytes>& nals) {
-    return carsim::joinAnnexB(nals);
 }
 
 } // namespace
@@ -119,20 +109,12 @@ std::vector<Bytes> encodeLikeCar(bool vuiTiming, int frames) {
     return out;
 }
 
-std::vector<Bytes> nalUnitsOf(const std::vector<Bytes>& accessUnits) {
-    std::vector<Bytes> nals;
-    for (const Bytes& au : accessUnits) {
-        for (Bytes& nal : splitNalUnits(au)) {
-            nals.push_back(std::move(nal));
-        }
-    }
-    return nals;
-}
-
 Bytes firstSps(const std::vector<Bytes>& accessUnits) {
-    for (const Bytes& nal : nalUnitsOf(accessUnits)) {
-        if ((nal[0] & 0x1F) == 7) {
-            return nal;
+    for (const Bytes& au : accessUnits) {
+        for (const Bytes& nal : carsim::splitAnnexB(au)) {
+            if (carsim::nalType(nal) == 7) {
+                return nal;
+            }
         }
     }
     return {};
@@ -190,13 +172,11 @@ std::vector<Bytes> replaceSps(const std::vector<Bytes>& accessUnits,
                               const std::function<Bytes(const Bytes&)>& replace) {
     std::vector<Bytes> out;
     for (const Bytes& au : accessUnits) {
-        std::vector<Bytes> nals = splitNalUnits(au);
+        std::vector<Bytes> nals = carsim::splitAnnexB(au);
         for (Bytes& nal : nals) {
-            if ((nal[0] & 0x1F) == 7) {
-                nal = replace(nal);
-            }
+            nal = carsim::nalType(nal) == 7 ? replace(nal) : nal;
         }
-        out.push_back(joinNalUnits(nals));
+        out.push_back(carsim::joinAnnexB(nals));
     }
     return out;
 }
@@ -219,11 +199,6 @@ const std::vector<NamedStream>& realStreams() {
 }
 
 const NamedStream& realStream(const std::string& name) {
-    for (const NamedStream& stream : realStreams()) {
-        if (stream.name == name) {
-            return stream;
-        }
-    }
-    static const NamedStream none;
-    return none;
+    const auto& all = realStreams();
+    return *std::find_if(all.begin(), all.end(), [&](const auto& s) { return s.name == name; });
 }

@@ -24,9 +24,6 @@ std::vector<Bytes> encodeX264(const X264Stream& stream);
 // The same from the simulated car's encoder (SPS with or without VUI timing info).
 std::vector<Bytes> encodeLikeCar(bool vuiTiming, int frames);
 
-// Every NAL unit of the access units, header byte first.
-std::vector<Bytes> nalUnitsOf(const std::vector<Bytes>& accessUnits);
-
 // The first SPS NAL unit of the stream; empty when there is none.
 Bytes firstSps(const std::vector<Bytes>& accessUnits);
 
@@ -46,4 +43,4 @@ struct NamedStream {
     std::vector<Bytes> accessUnits;
 };
 const std::vector<NamedStream>& realStreams();
-const NamedStream& realStream(const std::string& name);
+const NamedStream& realStream(const std::string& name); // one of realStreams()

@@ -1,3 +1,4 @@
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -27,40 +28,28 @@ TEST(SliceTrailer, ReadsEveryFieldAtItsOffset) {
          {23, 0xB3}, {26, 0x0B}, {27, 0x01}, {28, 0x00}, {29, 0x00}, {30, 0x00}, {31, 0xEE}});
     const std::optional<SliceTelemetry> v = readSliceTrailer(t);
     ASSERT_TRUE(v);
-    EXPECT_EQ(v->trailerFloat0, 8.0f);
-    EXPECT_NEAR(v->trailerFloat1, -8.000244f, 1e-5);
-    EXPECT_NEAR(v->trailerFloat2, 4.000122f, 1e-5);
-    EXPECT_EQ(v->statusByte1, 0x9Cu);
-    EXPECT_EQ(v->trailerInt0, -2);
-    EXPECT_EQ(v->trailerInt1, 0x0102);
-    EXPECT_EQ(v->trailerInt2, -32768);
-    EXPECT_EQ(v->trailerByte0, 0xA1);
-    EXPECT_EQ(v->statusByte2, 0xA2u);
-    EXPECT_TRUE(v->statusFlag0);
-    EXPECT_FALSE(v->gyroSteeringEnabled);
-    EXPECT_TRUE(v->motorsDisengaged);
-    EXPECT_EQ(v->trailerSigned0, -1);
-    EXPECT_EQ(v->trailerSigned1, -128);
-    EXPECT_EQ(v->trailerByte1, 0xB1);
-    EXPECT_EQ(v->trailerByte2, 0xB2);
-    EXPECT_EQ(v->trailerByte3, 0xB3);
     EXPECT_EQ(v->deviceFlags, 0x0B);
-    EXPECT_EQ(v->trailerWord, 1u);
-
-    MdvTelemetry telemetry;
-    telemetry.sdSpace = 77;
-    telemetry.statusByte0 = 5;
-    storeSliceTelemetry(*v, telemetry);
-    EXPECT_EQ(telemetry.trailerFloat0, 8.0f);
-    EXPECT_EQ(telemetry.trailerInt2, -32768);
-    EXPECT_EQ(telemetry.statusByte2, 0xA2u);
-    EXPECT_TRUE(telemetry.motorsDisengaged);
-    EXPECT_EQ(telemetry.trailerSigned1, -128);
-    EXPECT_EQ(telemetry.trailerByte3, 0xB3);
-    EXPECT_EQ(telemetry.trailerWord, 1u);
-    EXPECT_EQ(telemetry.sdSpace, 77) << "fields of the heartbeat stay";
-    EXPECT_EQ(telemetry.statusByte0, 5);
-    EXPECT_FALSE(telemetry.deviceFlag0) << "device flags are the client's to apply";
+    MdvTelemetry m;
+    m.sdSpace = 77;
+    m.statusByte0 = 5;
+    storeSliceTelemetry(*v, m);
+    EXPECT_EQ(m.trailerFloat0, 8.0f);
+    EXPECT_NEAR(m.trailerFloat1, -8.000244f, 1e-5);
+    EXPECT_NEAR(m.trailerFloat2, 4.000122f, 1e-5);
+    EXPECT_EQ(m.statusByte1, 0x9Cu);
+    EXPECT_EQ((std::array{m.trailerInt0, m.trailerInt1, m.trailerInt2}),
+              (std::array{-2, 0x0102, -32768}));
+    EXPECT_EQ(m.trailerByte0, 0xA1);
+    EXPECT_EQ(m.statusByte2, 0xA2u);
+    EXPECT_EQ((std::array{m.statusFlag0, m.gyroSteeringEnabled, m.motorsDisengaged}),
+              (std::array{true, false, true}));
+    EXPECT_EQ((std::array{m.trailerSigned0, m.trailerSigned1}), (std::array{-1, -128}));
+    EXPECT_EQ((std::array{m.trailerByte1, m.trailerByte2, m.trailerByte3}),
+              (std::array<uint8_t, 3>{0xB1, 0xB2, 0xB3}));
+    EXPECT_EQ(m.trailerWord, 1u);
+    EXPECT_EQ(m.sdSpace, 77) << "fields of the heartbeat stay";
+    EXPECT_EQ(m.statusByte0, 5);
+    EXPECT_FALSE(m.deviceFlag0) << "device flags are the client's to apply";
 }
 
 TEST(SliceTrailer, RefusesAWrongCheckByteAndReadsTheSimulatorsTrailers) {

@@ -133,6 +133,11 @@ TEST(SpsRewrite, LeavesWhatItCannotRewriteUnchanged) {
         craftSps(tooLong),
         craftSps({.vui = true, .timing = {{1, 60}}, .cutBytes = 3}),
         craftSps({.chromaFormatIdc = 4}),
+        [] {
+            Bytes notSps = craftSps({});
+            notSps[0] = 0x00; // a zero header would make 00 00 00 with a payload's zeros
+            return notSps;
+        }(),
         {0x67},
         {},
     };
