@@ -69,11 +69,13 @@ void DrivonClient::onVideoFrame(int32_t /*frameNumber*/, int64_t /*timestamp*/,
                                 const std::vector<uint8_t>& accessUnit) noexcept {
     try {
         // Decoded whatever the flags say, so the decoder's reference pictures stay current.
-        const bool got = decoder->decodeFrame(accessUnit);
-        if (!got || !active || hidden) {
+        if (!decoder->decodeFrame(accessUnit)) {
             return;
         }
-        if (pictures.push(decoder->rgba()) == PictureQueue::PushResult::Cleared) {
+        // The flags are read again under the queue's lock: a hide or deactivate that lands
+        // while this picture was decoded must not find it queued afterwards.
+        const auto wanted = [this] { return active && !hidden; };
+        if (pictures.push(decoder->rgba(), wanted) == PictureQueue::PushResult::Cleared) {
             blog(LOG_DEBUG, "[drivon] Buffered too many frames, clearing\n");
         }
     } catch (const std::bad_alloc&) {

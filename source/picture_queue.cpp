@@ -1,10 +1,17 @@
 #include "source/picture_queue.h"
 
-PictureQueue::PushResult PictureQueue::push(const std::vector<uint8_t>& picture) {
+PictureQueue::PushResult PictureQueue::push(const std::vector<uint8_t>& picture,
+                                            const std::function<bool()>& wanted) {
+    if (!wanted()) {
+        return PushResult::Unwanted; // spares the copy; the answer is checked again below
+    }
     std::vector<uint8_t> copy(picture); // copied before the lock: the render thread waits less
     std::deque<std::vector<uint8_t>> dropped;
     {
         std::lock_guard lock(queueMutex);
+        if (!wanted()) {
+            return PushResult::Unwanted;
+        }
         frameQueue.push_back(std::move(copy));
         if (frameQueue.size() <= kMaxQueuedFrames) {
             return PushResult::Queued;

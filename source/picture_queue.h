@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -15,11 +16,13 @@ public:
     // drained, which bounds memory at about 30 x 3.7 MB per instance.
     static constexpr size_t kMaxQueuedFrames = 30;
 
-    enum class PushResult { Queued, Cleared };
+    enum class PushResult { Queued, Cleared, Unwanted };
 
-    // Appends a copy of picture; past the limit the whole queue, the new picture included,
-    // is discarded.
-    PushResult push(const std::vector<uint8_t>& picture);
+    // Appends a copy of picture if `wanted` still holds under the queue's lock (Unwanted
+    // otherwise); past the limit the whole queue, the new picture included, is discarded. A
+    // change that makes `wanted` false and then clears the queue therefore leaves it empty: no
+    // picture decoded before the change can land after it.
+    PushResult push(const std::vector<uint8_t>& picture, const std::function<bool()>& wanted);
     // Takes the oldest picture out, if any.
     std::optional<std::vector<uint8_t>> takeFront();
     void clear();

@@ -153,6 +153,28 @@ TEST_F(DrivonClientTest, ActivateDeactivateShowAndHideEachEmptyTheQueue) {
     expectEmptiedBy("deactivate", [&] { client->setActive(false); });
 }
 
+// A hide or deactivate that lands after a decoded picture was judged wanted, but before it was
+// queued, clears the queue; the picture must not land in it afterwards.
+TEST(PictureQueue, PictureJudgedWantedJustBeforeAHideIsNotQueuedAfterIt) {
+    PictureQueue queue;
+    const std::vector<uint8_t> picture(16, 0xAB);
+    bool visible = true;
+    int asked = 0;
+    const auto wanted = [&] {
+        const bool answer = visible;
+        if (++asked == 1) {
+            visible = false; // the hide, with its clearing, lands right after this answer
+            queue.clear();
+        }
+        return answer;
+    };
+    EXPECT_EQ(queue.push(picture, wanted), PictureQueue::PushResult::Unwanted);
+    EXPECT_EQ(queue.size(), 0u);
+    visible = true;
+    EXPECT_EQ(queue.push(picture, wanted), PictureQueue::PushResult::Queued);
+    EXPECT_EQ(queue.takeFront(), picture);
+}
+
 TEST_F(DrivonClientTest, ScanningAndConnectingFillTheFrameWithTheLogoOnTop) {
     EXPECT_EQ(client->currentState(), SourceState::Scanning);
     for (const auto& [state, colour] :
