@@ -1,0 +1,200 @@
+// Whole sessions against the real simulator, each car in a network namespace of its own and
+// reached on 127.0.0.1 from the test thread, which opens the client's sockets inside it.
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+#include "carsim/control/json_splitter.h"
+#include "client/stream_stats_collector.h"
+#include "tests/epsilon/epsilon_test_support.h"
+#include "tests/support/car_process.h"
+
+namespace epsilon_test {
+namespace {
+
+using carclient::CarProcess;
+using carclient::InNamespace;
+
+constexpr size_t kReceivedBytesWord = 5;
+
+// The requests the car's control endpoint received, from its wire log.
+std::vector<json> loggedRequests(const std::string& log) {
+    std::ifstream in(log);
+    std::vector<json> requests;
+    for (std::string line; std::getline(in, line);) {
+        const json entry = json::parse(line, nullptr, false);
+        if (entry.is_object() && entry.value("endpoint", "") == "tcp:8080") {
+            requests.push_back(json::parse(entry.value("text", ""), nullptr, false));
+        }
+    }
+    return requests;
+}
+
+size_t countOf(const std::vector<json>& requests, const std::string& command) {
+    return static_cast<size_t>(std::count_if(requests.begin(), requests.end(), [&](const json& r) {
+        return r.is_object() && r.value("command", "") == command;
+    }));
+}
+
+// The temporary folder of one test's wire log.
+struct LogFolder {
+    LogFolder() {
+        char pattern[] = "/tmp/epsilon-test-XXXXXX";
+        folder = ::mkdtemp(pattern) != nullptr ? pattern : "";
+    }
+    ~LogFolder() { std::filesystem::remove_all(folder); }
+    std::string file() const { return folder + "/wire.jsonl"; }
+    std::string folder;
+};
+
+bool sendEmptyDatagram(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_storage to = nettest::address("127.0.0.1", port);
+    const bool sent =
+        ::sendto(fd, nullptr, 0, 0, reinterpret_cast<const sockaddr*>(&to), addressLength(to)) == 0;
+    ::close(fd);
+    return sent;
+}
+
+struct Scenario {
+    const char* name;
+    std::vector<std::string> carArgs;
+    Timing timing;
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
+class CarsimSession : public ::testing::TestWithParam<Scenario> {
+protected:
+    void SetUp() override {
+        if (!testnet::havePrivateNetwork()) {
+            GTEST_SKIP() << "needs root for network namespaces";
+        }
+        ASSERT_TRUE(StreamStatsCollector::replaceCurrent(std::chrono::milliseconds(100)));
+    }
+    void TearDown() override { StreamStatsCollector::destroyCurrent(); }
+
+    void startCar(std::vector<std::string> args) {
+        args.insert(args.end(), {"--family", "zoderiv", "--log", logs.file()});
+        car = std::make_unique<CarProcess>(std::move(args));
+        ASSERT_TRUE(car->ready());
+        inside = std::make_unique<InNamespace>(car->namespaceFd());
+        threadsBefore = nettest::threadCount();
+        descriptorsBefore = nettest::openDescriptorCount();
+    }
+    void expectNothingLeft() {
+        EXPECT_EQ(nettest::threadCount(), threadsBefore);
+        EXPECT_EQ(nettest::openDescriptorCount(), descriptorsBefore);
+    }
+    MdvError connect(MdVideoClient& client) {
+        return client.connect(nettest::address("127.0.0.1"));
+    }
+    // Whether a statistics report satisfying `condition` comes after the ones seen so far.
+    bool nextReport(client_test::RecordingListener& listener,
+                    const std::function<bool(const MdvStreamStats&)>& condition) {
+        const size_t seen = listener.reportsCopy().size();
+        return listener.waitForReports([&](const client_test::Reports& reports) {
+            return reports.size() > seen && condition(reports.back());
+        });
+    }
+
+    LogFolder logs;
+    std::unique_ptr<CarProcess> car;
+    std::unique_ptr<InNamespace> inside;
+    int threadsBefore = 0;
+    int descriptorsBefore = 0;
+};
+
+} // namespace
+
+TEST_P(CarsimSession, ConnectsStreamsChangesWifiAndLeavesNothingBehind) {
+    startCar(GetParam().carArgs);
+    {
+        client_test::RecordingListener listener;
+        MdVideoClientEpsilon client(&listener, GetParam().timing);
+        ASSERT_EQ(connect(client), MdvErrorNone);
+        EXPECT_EQ(client.cachedWifiConfig().ssid, "carsim");
+        ASSERT_TRUE(nettest::waitFor(
+            [&] { return countOf(loggedRequests(logs.file()), "heartbeat") >= 3; }));
+        EXPECT_TRUE(client.isConnected());
+
+        ASSERT_EQ(client.startStreamingIfConnected(), 0);
+        EXPECT_TRUE(nextReport(listener, [](const MdvStreamStats& report) {
+            return report.words[kReceivedBytesWord] > 5000;
+        })) << "no video while the stream is on";
+
+        const json handshake = loggedRequests(logs.file()).at(0);
+        ASSERT_EQ(handshake.value("command", ""), "connection_handshake");
+        ASSERT_TRUE(sendEmptyDatagram(handshake.value("realtimePort", uint16_t{0})));
+        std::vector<std::string> networks;
+        EXPECT_TRUE(client.getSsidList(networks)); // two exchanges through the poll thread:
+        EXPECT_TRUE(client.getSsidList(networks)); // it has read the datagram by now
+        EXPECT_EQ(networks,
+                  (std::vector<std::string>{"CafeFree", "HomeNet", "HomeNet", "Office-5G"}));
+        EXPECT_TRUE(client.isConnected());
+
+        ASSERT_EQ(client.stopStreamingIfConnected(), 0);
+        EXPECT_TRUE(nextReport(listener, [](const MdvStreamStats& report) {
+            return report.words[kReceivedBytesWord] < 1000;
+        })) << "video goes on after the stream was switched off";
+
+        MdvConfigWifi renamed = client.cachedWifiConfig();
+        renamed.ssid = "renamed";
+        renamed.channel = 11;
+        renamed.autoChannel = false;
+        EXPECT_TRUE(client.setConfigWifi(renamed));
+        client.disconnect();
+        ASSERT_EQ(connect(client), MdvErrorNone); // read back from the car
+        EXPECT_EQ(client.cachedWifiConfig().ssid, "renamed");
+        EXPECT_EQ(client.cachedWifiConfig().channel, 11);
+        EXPECT_FALSE(client.cachedWifiConfig().autoChannel);
+        client.disconnect();
+        EXPECT_EQ(listener.disconnectedCalls, 2);
+    }
+    expectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Zoderiv, CarsimSession,
+                         ::testing::Values(Scenario{"WholeAnswers", {}, realTiming()},
+                                           Scenario{
+                                               "SplitAnswers",
+                                               {"--split-answers"},
+                                               Timing{std::chrono::milliseconds(200), 5000, 50}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+using CarsimFaults = CarsimSession;
+
+TEST_F(CarsimFaults, CarThatStopsAnsweringHeartbeatsIsDropped) {
+    startCar({"--heartbeat-stop", "0.5"});
+    {
+        client_test::RecordingListener listener;
+        // Shortened periods: the protocol's own figures are measured against the fake car.
+        MdVideoClientEpsilon client(&listener, Timing{std::chrono::milliseconds(200), 1000, 50});
+        ASSERT_EQ(connect(client), MdvErrorNone);
+        EXPECT_TRUE(nettest::waitFor([&] { return !client.isConnected(); }));
+        EXPECT_TRUE(nettest::waitFor([&] { return listener.disconnectedCalls == 1; }));
+        client.disconnect();
+    }
+    expectNothingLeft();
+}
+
+TEST_F(CarsimFaults, CarThatClosesTheControlConnectionIsDroppedAtOnce) {
+    startCar({"--close-control", "1"});
+    {
+        client_test::RecordingListener listener;
+        MdVideoClientEpsilon client(&listener);
+        ASSERT_EQ(connect(client), MdvErrorNone);
+        const Clock::time_point connected = Clock::now();
+        EXPECT_TRUE(nettest::waitFor([&] { return !client.isConnected(); }));
+        std::cout << "[ figures  ] carsim --close-control 1: session ended "
+                  << secondsSince(connected) << " s after connect returned\n";
+        EXPECT_LE(countOf(loggedRequests(logs.file()), "heartbeat"), 1u);
+        client.disconnect();
+    }
+    expectNothingLeft();
+}
+
+} // namespace epsilon_test
