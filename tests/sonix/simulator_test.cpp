@@ -1,0 +1,155 @@
+// End to end against the real simulator, each test with a car in a namespace of its own. The
+// client's sockets are made on the test thread, which enters the car's namespace.
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+#include "sonix/firmware_catalogue.h"
+#include "tests/sonix/sonix_test_support.h"
+#include "tests/support/car_process.h"
+
+using nlohmann::json;
+using namespace sonix_test;
+
+namespace {
+
+class SonixSimulator : public ::testing::Test {
+protected:
+    void startCar(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--family", "sonix"});
+        car = std::make_unique<carclient::CarProcess>(std::move(args));
+        ASSERT_TRUE(car->ready());
+        inside = std::make_unique<carclient::InNamespace>(car->namespaceFd());
+        threadsBefore = nettest::threadCount();
+        descriptorsBefore = nettest::openDescriptorCount();
+    }
+    void TearDown() override {
+        client.reset();
+        // Nothing of the client is left: no thread, no descriptor.
+        if (inside) {
+            EXPECT_EQ(nettest::threadCount(), threadsBefore);
+            EXPECT_EQ(nettest::openDescriptorCount(), descriptorsBefore);
+        }
+        inside.reset();
+        car.reset();
+    }
+    // Prints a measured figure for the report of the run.
+    static void report(const char* what, double seconds) {
+        std::cout << "[ measured ] " << what << ": " << seconds << " s\n";
+    }
+
+    std::unique_ptr<carclient::CarProcess> car;
+    std::unique_ptr<carclient::InNamespace> inside;
+    int threadsBefore = 0;
+    int descriptorsBefore = 0;
+    Listener listener;
+    std::unique_ptr<MdVideoClientSonix> client = std::make_unique<MdVideoClientSonix>(&listener);
+};
+
+// The requests the car logged on its control port, as sent.
+std::vector<std::string> controlRequests(const std::string& log) {
+    std::vector<std::string> requests;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        const json entry = json::parse(line, nullptr, false);
+        if (entry.is_object() && entry.value("endpoint", "") == "tcp:8080") {
+            requests.push_back(entry.value("text", ""));
+        }
+    }
+    return requests;
+}
+
+} // namespace
+
+TEST_F(SonixSimulator, SessionStaysUpStreamsAndChangesSettings) {
+    const std::string log = ::testing::TempDir() + "sonix_wire_" + std::to_string(::getpid());
+    startCar({"--log", log});
+    const auto start = Clock::now();
+    ASSERT_EQ(client->connect(loopbackCar()), MdvErrorNone);
+    report("connect", secondsSince(start));
+
+    // A few heartbeats, each with the car's status.
+    ASSERT_TRUE(waitFor([&] { return listener.telemetries >= 2; }));
+    const MdvTelemetry t = listener.lastTelemetry();
+    EXPECT_TRUE(t.deviceFlag0);
+    EXPECT_TRUE(t.deviceFlag3);
+    EXPECT_EQ(t.sdTotal, 30436 * 1024);
+    EXPECT_GE(t.statusByte1, 60u);
+    EXPECT_TRUE(client->isConnected());
+    EXPECT_EQ(client->cachedWifiConfig().ssid, "carsim");
+
+    EXPECT_EQ(client->startStreaming(), 0);
+    EXPECT_TRUE(client->isStreaming());
+    EXPECT_EQ(client->stopStreaming(), 0);
+    EXPECT_FALSE(client->isStreaming());
+
+    std::vector<std::string> ssids;
+    EXPECT_TRUE(client->getSsidList(ssids));
+    EXPECT_EQ(ssids, (std::vector<std::string>{"CafeFree", "HomeNet", "HomeNet", "Office-5G"}));
+    CameraSettings camera = client->cachedCameraSettings();
+    camera.recordMinutes = 9;
+    camera.bitrateLevel = 3;
+    EXPECT_TRUE(client->setCameraSettings(camera));
+    client->acknowledgeError(0x01);
+
+    // A new connection reads the settings again: the car kept the change.
+    client->disconnect();
+    EXPECT_EQ(listener.disconnects, 1);
+    ASSERT_EQ(client->connect(loopbackCar()), MdvErrorNone);
+    EXPECT_EQ(client->cachedCameraSettings().recordMinutes, 9);
+    EXPECT_EQ(client->cachedCameraSettings().bitrateLevel, 3);
+    client->disconnect();
+
+    const auto sent = controlRequests(log);
+    EXPECT_NE(std::find(sent.begin(), sent.end(), R"({"type":"heartbeat"})"), sent.end());
+    EXPECT_NE(
+        std::find(sent.begin(), sent.end(), R"({"flag":"01","type":"mendrel_acknowledge_error"})"),
+        sent.end());
+    ::unlink(log.c_str());
+}
+
+TEST_F(SonixSimulator, FirmwareUploadReportsProgressToTheEnd) {
+    startCar({"--fw-install-seconds", "1"});
+    ASSERT_EQ(client->connect(loopbackCar()), MdvErrorNone);
+    FirmwareCatalogue::instance().replace(
+        {{{1, 0x0206}}, [](int) { return std::vector<uint8_t>(256 * 1024, 0x5A); }});
+    std::vector<float> progress;
+    const auto start = Clock::now();
+    EXPECT_EQ(client->updateFirmware([&](float value) { progress.push_back(value); }), 0);
+    report("microcontroller update", secondsSince(start));
+    FirmwareCatalogue::instance().clear();
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress.front(), 0.0f);
+    EXPECT_EQ(progress.back(), 1.0f);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_TRUE(client->isConnected());
+    client->disconnect();
+}
+
+TEST_F(SonixSimulator, SilentCarIsDetectedWithinOneBeatAndTheAnswerTimeOut) {
+    startCar({"--heartbeat-stop", "0.5"});
+    const auto start = Clock::now();
+    ASSERT_EQ(client->connect(loopbackCar()), MdvErrorNone);
+    ASSERT_TRUE(waitFor([&] { return listener.disconnects == 1; }));
+    const double silentFor =
+        std::chrono::duration<double>(listener.disconnectedAt.load() - start).count() - 0.5;
+    report("silent car detected after", silentFor);
+    EXPECT_LT(silentFor, 2.0 + 5.0);
+    EXPECT_FALSE(client->isConnected());
+}
+
+TEST_F(SonixSimulator, ClosedControlConnectionEndsTheSessionAtOnce) {
+    startCar({"--close-control", "1"});
+    const auto start = Clock::now();
+    ASSERT_EQ(client->connect(loopbackCar()), MdvErrorNone);
+    ASSERT_TRUE(waitFor([&] { return listener.disconnects == 1; }));
+    const double lostAfter =
+        std::chrono::duration<double>(listener.disconnectedAt.load() - start).count();
+    EXPECT_LT(lostAfter, 1.9); // the socket's end, not a missed beat
+}
+
+TEST_F(SonixSimulator, UnsupportedBoardsAreRefused) {
+    startCar({"--hw-type", "2"});
+    EXPECT_EQ(client->connect(loopbackCar()), MdvErrorFailed);
+    EXPECT_FALSE(client->isConnected());
+}
