@@ -31,7 +31,7 @@ TEST_F(EpsilonTest, WithoutAConnectionCommandsAreRefusedAndCompletedAtOnce) {
         SCOPED_TRACE(round);
         Completions completions;
         EXPECT_FALSE(Access::queue(*client, "get_ssid_list", completions.make()));
-        EXPECT_EQ(completions.seen(), std::vector<int>{-1}); // on this thread, before returning
+        ASSERT_EQ(completions.seen(), std::vector<int>{-1}); // on this thread, before returning
         EXPECT_FALSE(Access::queue(*client, "get_ssid_list", nullptr));
         int status = 0;
         EXPECT_FALSE(Access::send(*client, "get_ssid_list", status));

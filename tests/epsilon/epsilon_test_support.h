@@ -64,6 +64,12 @@ inline bool threadNamed(const std::string& name) {
     return false;
 }
 
+// The fake car lives in this process and closes its end of a connection on its own thread,
+// a moment after the client has closed its end.
+inline bool descriptorsBackTo(int count) {
+    return nettest::waitFor([count] { return nettest::openDescriptorCount() == count; });
+}
+
 inline double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
