@@ -2,10 +2,10 @@
 
 #include <exception>
 #include <new>
-#include <pthread.h>
 
 std::unique_ptr<DrivonClient> DrivonClient::create(zeb_data_t* settings, zeb_source_t* source,
-                                                   zeb_module_t* module) noexcept {
+                                                   zeb_module_t* module,
+                                                   SessionLoop loop) noexcept {
     std::unique_ptr<FrameDecoder> decoder = FrameDecoder::create();
     if (!decoder) {
         return nullptr;
@@ -20,8 +20,11 @@ std::unique_ptr<DrivonClient> DrivonClient::create(zeb_data_t* settings, zeb_sou
         return nullptr;
     }
     client->running = true;
+    if (loop == SessionLoop::Off) {
+        return client;
+    }
     try {
-        client->deviceThread = std::thread(&DrivonClient::waitForTeardown, client.get());
+        client->deviceThread = std::thread(&DrivonClient::deviceLoop, client.get());
     } catch (const std::exception&) {
         return nullptr; // the destructor releases decoder and textures
     }
@@ -33,26 +36,18 @@ DrivonClient::DrivonClient(zeb_data_t* settings, zeb_source_t* source,
     : settings(settings), source(source), decoder(std::move(decoder)) {}
 
 DrivonClient::~DrivonClient() {
-    {
-        // Under the mutex, so the device thread cannot miss the signal between its check and
-        // its wait.
-        std::lock_guard lock(teardownMutex);
-        running = false;
-    }
-    teardownSignal.notify_all();
+    // The loop sees this within one 50 ms pause, disconnects and gives its claim back; a scan
+    // or connect attempt in progress runs to its end first.
+    running = false;
     if (deviceThread.joinable()) {
         deviceThread.join();
     }
-    // The thread has ended, so no frame is being delivered while these go.
+    // The thread has ended and the link is disconnected, so no frame is being delivered while
+    // these go.
     pictures.clear();
     decoder.reset();
+    link.reset();
     textures.reset();
-}
-
-void DrivonClient::waitForTeardown() noexcept {
-    pthread_setname_np(pthread_self(), "drivon-device");
-    std::unique_lock lock(teardownMutex);
-    teardownSignal.wait(lock, [this] { return !running.load(); });
 }
 
 void DrivonClient::setActive(bool flag) noexcept {

@@ -2,15 +2,15 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "client/drivon.h"
 #include "source/frame_decoder.h"
+#include "source/pass_over_list.h"
 #include "source/picture_queue.h"
 #include "source/source_state.h"
 #include "source/source_textures.h"
@@ -25,10 +25,15 @@ public:
     static constexpr uint32_t kScanningColour = 0xFF909090;   // opaque mid grey
     static constexpr uint32_t kConnectingColour = 0xFFFF0000; // opaque blue
 
+    // Whether the instance runs its device session loop. Tests of decoding and drawing turn it
+    // off and set the state themselves.
+    enum class SessionLoop { Run, Off };
+
     // Builds the instance and starts its device thread; null when the decoder cannot be set
     // up or the thread cannot be started, with nothing left behind.
     static std::unique_ptr<DrivonClient> create(zeb_data_t* settings, zeb_source_t* source,
-                                                zeb_module_t* module) noexcept;
+                                                zeb_module_t* module,
+                                                SessionLoop loop = SessionLoop::Run) noexcept;
     // Teardown: stops and joins the device thread, then releases queue, decoder and textures.
     ~DrivonClient();
     DrivonClient(const DrivonClient&) = delete;
@@ -48,25 +53,29 @@ public:
 
     SourceState currentState() const noexcept { return state.load(); }
     size_t queuedPictureCount() const { return pictures.size(); }
-    // Only the device thread moves the state; tests use this to reach the other states.
+    // Only the device thread moves the state; tests without it use this to reach the others.
     void setStateForTesting(SourceState newState) noexcept { state.store(newState); }
 
 private:
     DrivonClient(zeb_data_t* settings, zeb_source_t* source,
                  std::unique_ptr<FrameDecoder> decoder) noexcept;
 
-    // Device thread body until the device session loop replaces it: it holds the thread's
-    // place in the instance's lifecycle and ends as soon as teardown begins.
-    void waitForTeardown() noexcept;
+    // The device thread's body: scan, claim, link, connect, watch, and start over, for the
+    // instance's whole life (device_loop.cpp).
+    void deviceLoop() noexcept;
+    void runOneCycle();
+    // After a failed link creation or connect: the claim is given back, then a short pause.
+    void releaseAndPause(const std::string& name);
 
     [[maybe_unused]] zeb_data_t* settings; // kept for the host's sake, never read
     [[maybe_unused]] zeb_source_t* source; // kept for the host's sake, never read
+    // Written by the device thread only; released at teardown once that thread has ended.
+    std::unique_ptr<Drivon> link;
     std::unique_ptr<FrameDecoder> decoder;
     PictureQueue pictures;
     std::unique_ptr<SourceTextures> textures;
+    PassOverList passedOver; // device thread only
 
-    std::mutex teardownMutex;
-    std::condition_variable teardownSignal; // notified once running turns false
     std::thread deviceThread;
     std::atomic<bool> running{false};
     std::atomic<bool> active{false};

@@ -55,7 +55,7 @@ protected:
     }
 
     void makeClient(zeb_module_t* handle) {
-        client = DrivonClient::create(nullptr, nullptr, handle);
+        client = DrivonClient::create(nullptr, nullptr, handle, DrivonClient::SessionLoop::Off);
         ASSERT_TRUE(client);
     }
     void deliver(int n) { // the next n access units of the stream
