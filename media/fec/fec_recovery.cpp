@@ -1,6 +1,7 @@
 #include "media/fec/fec_recovery.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <galois.h>
 
@@ -53,6 +54,10 @@ void applyPlan(const DecodePlan& plan, const std::vector<uint8_t*>& sources,
     }
 }
 
+bool usableInPlace(const std::vector<uint8_t>& payload, size_t blockSize) {
+    return payload.size() == blockSize && reinterpret_cast<uintptr_t>(payload.data()) % 16 == 0;
+}
+
 bool slotsAreConsistent(const FecFrame& frame) {
     if (!frame.shapeIsValid() || frame.slots.size() != static_cast<size_t>(frame.k + frame.m)) {
         return false;
@@ -86,21 +91,35 @@ bool recoverFrame(FecFrame& frame) {
         return false;
     }
 
-    // One zero-padded block per source and per lost block; the padding of a short data block
-    // and of every parity block is zero in the sender's encoding too.
+    // Region arithmetic runs on whole blocks of a multiple of 16 bytes. A payload that fills
+    // such a block by itself and is 16-byte aligned like the buffer is used where it lies; the
+    // others are copied into zero-padded blocks (the sender padded with zeros too).
     const size_t blockSize = roundUp16(static_cast<size_t>(frame.shardSize));
-    const size_t blockCount = plan->sources.size() + plan->outputs.size();
-    auto buffer = std::make_unique_for_overwrite<uint8_t[]>(blockCount * blockSize);
     std::vector<uint8_t*> sources(plan->sources.size());
     std::vector<uint8_t*> outputs(plan->outputs.size());
+    size_t copies = 0;
     for (size_t c = 0; c < sources.size(); ++c) {
-        sources[c] = buffer.get() + c * blockSize;
         const std::vector<uint8_t>& payload = frame.slots[plan->sources[c]]->payload;
+        if (!usableInPlace(payload, blockSize)) {
+            ++copies;
+        }
+    }
+    auto buffer = std::make_unique_for_overwrite<uint8_t[]>((copies + outputs.size()) * blockSize);
+    uint8_t* next = buffer.get();
+    for (size_t c = 0; c < sources.size(); ++c) {
+        std::vector<uint8_t>& payload = frame.slots[plan->sources[c]]->payload;
+        if (usableInPlace(payload, blockSize)) {
+            sources[c] = payload.data();
+            continue;
+        }
+        sources[c] = next;
+        next += blockSize;
         std::memcpy(sources[c], payload.data(), payload.size());
         std::memset(sources[c] + payload.size(), 0, blockSize - payload.size());
     }
-    for (size_t r = 0; r < outputs.size(); ++r) {
-        outputs[r] = buffer.get() + (sources.size() + r) * blockSize;
+    for (uint8_t*& output : outputs) {
+        output = next;
+        next += blockSize;
     }
     applyPlan(*plan, sources, outputs, blockSize);
 
