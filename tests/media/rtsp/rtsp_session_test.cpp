@@ -225,7 +225,7 @@ TEST_F(RtspSessionTest, TeardownWithASilentCarFailsAfterTwoSeconds) {
     const auto before = Clock::now();
     EXPECT_EQ(session->stop(), -1);
     EXPECT_GE(between(before, Clock::now()), milliseconds(1900));
-    EXPECT_LT(between(before, Clock::now()), milliseconds(3500));
+    EXPECT_LT(between(before, Clock::now()), milliseconds(2800));
 }
 
 TEST_F(RtspSessionTest, CloseEndsAWaitingStartAndNoLaterAttemptOpens) {

@@ -3,6 +3,7 @@
 
 #include "media/rtsp/rtsp_answer.h"
 #include "media/rtsp/rtsp_requests.h"
+#include "tests/support/bounded_wait.h"
 
 namespace {
 
@@ -47,13 +48,20 @@ TEST(RtspTexts, FilledRequestsCarryFecThePortsAndTheSessionUnchanged) {
     EXPECT_EQ(rtspSetupRequest(5000, 65535),
               "SETUP rtsp://192.168.99.1/media/stream2/stream=0 RTSP/1.0\r\n" + kUserAgent +
                   "CSeq: 4\r\nTransport: RTP/AVP;unicast;fec;client_port=5000-65535\r\n\r\n");
-    // The car's text goes back as it came, even when it holds the placeholder itself.
+    // The car's text goes back as it came, even when it holds the placeholder itself (filling
+    // it in again and again would never end).
     const std::string tag = "{{rtpSessionTag}}x{{rtpSessionTag}};timeout=60";
-    EXPECT_EQ(rtspPlayRequest(tag), "PLAY rtsp://192.168.99.1/media/stream2/ RTSP/1.0\r\n" +
-                                        kUserAgent + "Session: " + tag +
-                                        "\r\nCSeq: 5\r\nRange: npt=0.000-\r\n\r\n");
-    EXPECT_EQ(rtspTeardownRequest(tag), "TEARDOWN rtsp://192.168.99.1/media/stream2/ RTSP/1.0\r\n" +
-                                            kUserAgent + "Session: " + tag + "\r\nCSeq: 6\r\n\r\n");
+    std::string play, teardown;
+    bounded::run(
+        [&] {
+            play = rtspPlayRequest(tag);
+            teardown = rtspTeardownRequest(tag);
+        },
+        "filling in the session");
+    EXPECT_EQ(play, "PLAY rtsp://192.168.99.1/media/stream2/ RTSP/1.0\r\n" + kUserAgent +
+                        "Session: " + tag + "\r\nCSeq: 5\r\nRange: npt=0.000-\r\n\r\n");
+    EXPECT_EQ(teardown, "TEARDOWN rtsp://192.168.99.1/media/stream2/ RTSP/1.0\r\n" + kUserAgent +
+                            "Session: " + tag + "\r\nCSeq: 6\r\n\r\n");
 }
 
 TEST(RtspAnswers, SuccessStatusCountsAnywhereInTheRead) {
