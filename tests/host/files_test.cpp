@@ -1,5 +1,7 @@
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +60,60 @@ TEST(FilesTest, FolderFileSizeAndSafeWriterCalls) {
     EXPECT_EQ(s.write, nullptr);
     file_output_serializer_free(&s); // harmless on a writer that never opened
     EXPECT_FALSE(std::filesystem::exists(dir / "no"));
+}
+
+// Files of this process may not grow past `bytes` while it lives; a write beyond fails with
+// EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        previousHandler = signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, saved.rlim_max};
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved{};
+    sighandler_t previousHandler = SIG_DFL;
+};
+
+// A write that fails, whether at once (too much for the buffer) or only when the buffer is
+// flushed at the end, must leave the old file in place and no temporary file behind.
+TEST(FilesTest, SafeWriterKeepsTheOldFileWhenAWriteFails) {
+    TempDir dir;
+    const std::string target = dir / "dv_logo.png", old = "the old logo";
+    const struct {
+        const char* name;
+        size_t bytes;
+        rlim_t limit;
+    } cases[] = {
+        {"refused by write", 20000, 1000}, // beyond any stdio buffer: written through at once
+        {"refused by flush", 100, 10},     // buffered until the writer is freed
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(target, old);
+        LogCapture log;
+        {
+            FileSizeLimit limit(c.limit);
+            serializer s;
+            ASSERT_TRUE(file_output_serializer_init_safe(&s, target.c_str(), "tmp"));
+            const std::string content(c.bytes, 'n');
+            s.write(s.data, content.data(), content.size());
+            file_output_serializer_free(&s);
+        }
+        EXPECT_EQ(readFile(target), old);
+        EXPECT_FALSE(std::filesystem::exists(target + ".tmp"));
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_EQ(log.lines[0].level, LOG_WARNING);
+    }
 }
 
 } // namespace
