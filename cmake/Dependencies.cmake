@@ -1,6 +1,8 @@
 # Every dependency comes from a Debian package (scripts/install-deps.sh installs them).
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale)
+# The MP4 container for zebhost's --record only; the module never links it.
+pkg_check_modules(AVFORMAT REQUIRED IMPORTED_TARGET libavformat)
 find_package(nlohmann_json 3.11 REQUIRED)
 find_package(PNG REQUIRED)
 find_package(Threads REQUIRED)

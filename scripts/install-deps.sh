@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
-    libavcodec-dev libavutil-dev libswscale-dev
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     nlohmann-json3-dev libjerasure-dev libgf-complete-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev libisal-dev
     clang-14 libclang-rt-14-dev

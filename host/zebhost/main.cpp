@@ -1,9 +1,11 @@
 // zebhost: loads a module into the stand-in host, runs its "drivon" sources for a while on a
 // graphics thread and prints what each of them drew.
 #include <atomic>
+#include <cinttypes>
 #include <csignal>
 #include <cstdio>
 
+#include "clip_recorder.h"
 #include "loaded_module.h"
 #include "options.h"
 #include "source_runner.h"
@@ -27,6 +29,19 @@ void installSignalHandlers() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+bool finishClip(ClipRecorder& recorder, const std::string& path) {
+    if (!recorder.finish()) {
+        fprintf(stderr, "zebhost: recording %s failed: %s\n", path.c_str(),
+                recorder.error().c_str());
+        return false;
+    }
+    const uint64_t frames = recorder.framesAdded();
+    fprintf(stderr, "zebhost: recorded %" PRIu64 " frames to %s (%.2f ms a frame to encode)\n",
+            frames, path.c_str(),
+            frames ? static_cast<double>(recorder.encodeNanoseconds()) / 1e6 / frames : 0.0);
+    return true;
+}
+
 int run(const Options& options) {
     if (!options.configDir.empty()) {
         zeb_runner_set_config_root(options.configDir.c_str());
@@ -34,20 +49,30 @@ int run(const Options& options) {
     if (!options.snapshotDir.empty() && os_mkdirs(options.snapshotDir.c_str()) == MKDIR_ERROR) {
         fprintf(stderr, "zebhost: cannot create the snapshot folder %s\n",
                 options.snapshotDir.c_str());
-        return 2;
+        return kExitUnusable;
     }
     std::string error;
     std::unique_ptr<LoadedModule> module = LoadedModule::load(options.modulePath, error);
     if (!module) {
         fprintf(stderr, "zebhost: cannot load module %s: %s\n", options.modulePath.c_str(),
                 error.c_str());
-        return 2;
+        return kExitUnusable;
     }
     const zeb_source_info* info = zeb_runner_find_source("drivon");
     if (!info) {
         fprintf(stderr, "zebhost: module %s registers no source type \"drivon\"\n",
                 options.modulePath.c_str());
-        return 2;
+        return kExitUnusable;
+    }
+    // Opened before any source exists, so an unusable path ends the run before it starts.
+    std::unique_ptr<ClipRecorder> recorder;
+    if (!options.recordPath.empty()) {
+        recorder = ClipRecorder::open(options.recordPath, 1280, 720, options.fps, error);
+        if (!recorder) {
+            fprintf(stderr, "zebhost: cannot record to %s: %s\n", options.recordPath.c_str(),
+                    error.c_str());
+            return kExitUnusable;
+        }
     }
 
     RunSettings settings;
@@ -58,9 +83,10 @@ int run(const Options& options) {
     settings.activate = !options.inactive;
     settings.show = !options.hidden;
 
-    auto runner = std::make_unique<SourceRunner>(*info, settings);
-    runner->createSources();
+    auto runner = std::make_unique<SourceRunner>(*info, settings, recorder.get());
+    const bool allCreated = runner->createSources();
     runner->run(stopRequested);
+    const bool recorded = !recorder || finishClip(*recorder, options.recordPath);
     runner->finish();
     // Sources are destroyed; the module may go (which also forgets its records).
     module.reset();
@@ -70,7 +96,10 @@ int run(const Options& options) {
                 leaked);
     }
     runner->printSummary(stdout);
-    return 0;
+    if (!allCreated) {
+        return kExitCreateFailed;
+    }
+    return recorded ? kExitDone : kExitRecordFailed;
 }
 
 } // namespace
@@ -80,7 +109,11 @@ int main(int argc, char** argv) {
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
         fprintf(stderr, "zebhost: %s\n%s", error.c_str(), usageText());
-        return 2;
+        return kExitUnusable;
+    }
+    if (options.help) {
+        fputs(usageText(), stdout);
+        return kExitDone;
     }
     installSignalHandlers();
     return run(options);

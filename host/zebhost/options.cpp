@@ -35,12 +35,36 @@ bool parseDouble(const char* text, double low, double high, double& out) {
 const char* usageText() {
     return "usage: zebhost --module FILE [--config-dir DIR] [--sources N] [--seconds S] "
            "[--fps F]\n"
-           "               [--snapshots DIR] [--inactive] [--hidden]\n";
+           "               [--snapshots DIR] [--record FILE.mp4] [--inactive] [--hidden]\n"
+           "       zebhost --help\n"
+           "\n"
+           "Loads the module, creates N \"drivon\" sources (default 1), renders each into a\n"
+           "1280x720 canvas on one graphics thread at F frames a second (default 30) for S\n"
+           "seconds (default 10), then prints one JSON line per source on stdout.\n"
+           "\n"
+           "  --module FILE       the module to load\n"
+           "  --config-dir DIR    root of the modules' configuration folders\n"
+           "                      (default $XDG_CONFIG_HOME/zebhost or ~/.config/zebhost)\n"
+           "  --sources N         sources to create, 1 to 64\n"
+           "  --seconds S         how long to render\n"
+           "  --fps F             render rate\n"
+           "  --snapshots DIR     PNG of every source each second and at the end\n"
+           "  --record FILE.mp4   H.264 clip of every frame source 0 rendered\n"
+           "  --inactive          never activate the sources\n"
+           "  --hidden            never show the sources\n"
+           "  --help              this text\n"
+           "\n"
+           "Exit status: 0 done; 2 unusable arguments, module or folder (nothing ran);\n"
+           "3 a source could not be created (the others ran); 4 the clip could not be written.\n";
 }
 
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help") {
+            options.help = true;
+            return true;
+        }
         if (arg == "--inactive") {
             options.inactive = true;
             continue;
@@ -50,7 +74,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             continue;
         }
         const bool takesValue = arg == "--module" || arg == "--config-dir" || arg == "--sources" ||
-                                arg == "--seconds" || arg == "--fps" || arg == "--snapshots";
+                                arg == "--seconds" || arg == "--fps" || arg == "--snapshots" ||
+                                arg == "--record";
         if (!takesValue) {
             error = "unknown argument '" + arg + "'";
             return false;
@@ -69,6 +94,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             ok = *value != '\0';
         } else if (arg == "--snapshots") {
             options.snapshotDir = value;
+            ok = *value != '\0';
+        } else if (arg == "--record") {
+            options.recordPath = value;
             ok = *value != '\0';
         } else if (arg == "--sources") {
             ok = parseInt(value, 1, 64, options.sources);

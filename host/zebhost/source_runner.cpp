@@ -7,6 +7,8 @@
 #include <pthread.h>
 #include <thread>
 
+#include "clip_recorder.h"
+
 // The host objects handed to create; the module only passes them around.
 struct zeb_data {
     int unused = 0;
@@ -15,8 +17,9 @@ struct zeb_source {
     int index = 0;
 };
 
-SourceRunner::SourceRunner(const zeb_source_info& info, RunSettings settings)
-    : info_(info), settings_(std::move(settings)) {}
+SourceRunner::SourceRunner(const zeb_source_info& info, RunSettings settings,
+                           ClipRecorder* recorder)
+    : info_(info), settings_(std::move(settings)), recorder_(recorder) {}
 
 SourceRunner::~SourceRunner() {
     finish();
@@ -31,35 +34,39 @@ SourceRunner::~SourceRunner() {
     }
 }
 
-void SourceRunner::createSources() {
+bool SourceRunner::createSources() {
+    bool allCreated = true;
     for (int i = 0; i < settings_.sources; ++i) {
         settingsObjects_.push_back(new zeb_data{});
         sourceObjects_.push_back(new zeb_source{i});
-        void* data =
+        Instance& instance = instances_.emplace_back();
+        instance.index = i;
+        instance.data =
             info_.create ? info_.create(settingsObjects_.back(), sourceObjects_.back()) : nullptr;
-        if (!data) {
+        if (!instance.data) {
             fprintf(stderr, "zebhost: source %d: create failed, skipped\n", i);
+            allCreated = false;
             continue;
         }
-        Instance instance;
-        instance.index = i;
-        instance.data = data;
+        instance.created = true;
         instance.canvas = zeb_canvas_create(1280, 720);
-        instances_.push_back(instance);
-        Instance& created = instances_.back();
         if (settings_.activate && info_.activate) {
-            info_.activate(data);
-            created.activated = true;
+            info_.activate(instance.data);
+            instance.activated = true;
         }
         if (settings_.show && info_.show) {
-            info_.show(data);
-            created.shown = true;
+            info_.show(instance.data);
+            instance.shown = true;
         }
     }
+    return allCreated;
 }
 
 void SourceRunner::renderAll(float seconds) {
     for (Instance& instance : instances_) {
+        if (!instance.data) {
+            continue;
+        }
         if (info_.video_tick) {
             info_.video_tick(instance.data, seconds);
         }
@@ -68,11 +75,18 @@ void SourceRunner::renderAll(float seconds) {
             info_.video_render(instance.data, zeb_get_base_effect(ZEB_EFFECT_DEFAULT));
         }
         zeb_canvas_end(instance.canvas);
+        // Only this thread draws into the canvas, so it can be read without the graphics lock.
+        if (recorder_ && instance.index == 0) {
+            recorder_->addFrame(zeb_canvas_pixels(instance.canvas));
+        }
     }
 }
 
 void SourceRunner::writeSnapshots(const std::string& suffix) {
     for (const Instance& instance : instances_) {
+        if (!instance.created) {
+            continue;
+        }
         const std::string path =
             settings_.snapshotDir + "/source" + std::to_string(instance.index) + suffix + ".png";
         if (!zeb_canvas_write_png(instance.canvas, path.c_str())) {
@@ -152,11 +166,13 @@ void SourceRunner::finish() {
 
 void SourceRunner::printSummary(FILE* out) const {
     for (const Instance& instance : instances_) {
+        // A source that was never created drew nothing: its counts are all zero.
         const zeb_canvas_stats stats = zeb_canvas_get_stats(instance.canvas);
         fprintf(out,
-                "{\"source\":%d,\"renders\":%" PRIu64 ",\"uploads\":%" PRIu64
+                "{\"source\":%d,\"created\":%s,\"renders\":%" PRIu64 ",\"uploads\":%" PRIu64
                 ",\"solid_fills\":%" PRIu64 ",\"logo_draws\":%" PRIu64 "}\n",
-                instance.index, stats.renders, stats.uploads, stats.solid_fills, stats.logo_draws);
+                instance.index, instance.created ? "true" : "false", stats.renders, stats.uploads,
+                stats.solid_fills, stats.logo_draws);
     }
     fflush(out);
 }

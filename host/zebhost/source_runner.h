@@ -8,6 +8,8 @@
 
 #include "zeb/zeb-runner.h"
 
+class ClipRecorder;
+
 struct RunSettings {
     int sources = 1;
     double seconds = 10.0;
@@ -19,28 +21,32 @@ struct RunSettings {
 
 class SourceRunner {
 public:
-    SourceRunner(const zeb_source_info& info, RunSettings settings);
+    // With a recorder, every frame that source 0 renders is added to its clip.
+    SourceRunner(const zeb_source_info& info, RunSettings settings,
+                 ClipRecorder* recorder = nullptr);
     // Destroys whatever finish() has not.
     ~SourceRunner();
 
     SourceRunner(const SourceRunner&) = delete;
     SourceRunner& operator=(const SourceRunner&) = delete;
 
-    // Creates, activates and shows the sources; a source whose create fails is skipped.
-    void createSources();
+    // Creates, activates and shows the sources; a source whose create fails is skipped (and
+    // reported in the summary). False when any create failed.
+    bool createSources();
     // Renders every source at the frame rate on one graphics thread until the time is up or
     // stop becomes true; returns when that thread has ended.
     void run(const std::atomic<bool>& stop);
     // Final snapshots, then hide, deactivate and destroy each source.
     void finish();
-    // One JSON line per created source.
+    // One JSON line per source, in order, created or not.
     void printSummary(FILE* out) const;
 
 private:
     struct Instance {
         int index = 0;
-        void* data = nullptr;
-        zeb_canvas_t* canvas = nullptr;
+        bool created = false;
+        void* data = nullptr;           // null once destroyed, and for a failed create
+        zeb_canvas_t* canvas = nullptr; // null for a failed create
         bool activated = false;
         bool shown = false;
     };
@@ -51,6 +57,7 @@ private:
 
     zeb_source_info info_;
     RunSettings settings_;
+    ClipRecorder* recorder_ = nullptr;
     std::vector<Instance> instances_;
     // The opaque settings and source objects the module receives; never looked into.
     std::vector<zeb_data_t*> settingsObjects_;

@@ -1,7 +1,7 @@
 // A module for zebhost's tests: registers a "drivon" source (or, with FAKE_MODULE_TYPE set,
-// another type) that fills its canvas solid red, uploads a small texture on every second
-// render and logs every host call it receives. FAKE_MODULE_FAIL_CREATE=N makes the N-th create
-// fail.
+// another type) that fills its canvas solid red (the first source made) or green (any other),
+// uploads a small texture on every second render and logs every host call it receives.
+// FAKE_MODULE_FAIL_CREATE=N makes the N-th create fail.
 #include <cstdlib>
 #include <vector>
 
@@ -54,8 +54,9 @@ void fakeRender(void* data, gs_effect_t* effect) {
              effect == zeb_get_base_effect(ZEB_EFFECT_DEFAULT) ? "yes" : "no");
     }
     gs_effect_t* solid = zeb_get_base_effect(ZEB_EFFECT_SOLID);
-    const vec4 red{1.0f, 0.0f, 0.0f, 1.0f};
-    gs_effect_set_vec4(gs_effect_get_param_by_name(solid, "color"), &red);
+    const vec4 colour =
+        source->number == 0 ? vec4{1.0f, 0.0f, 0.0f, 1.0f} : vec4{0.0f, 1.0f, 0.0f, 1.0f};
+    gs_effect_set_vec4(gs_effect_get_param_by_name(solid, "color"), &colour);
     while (gs_effect_loop(solid, "Solid")) {
         gs_draw_sprite(nullptr, 0, 1280, 720);
     }

@@ -1,80 +1,14 @@
 // zebhost's command line contract, run as a subprocess with the fake module.
 #include <algorithm>
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <regex>
 #include <set>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "zebhost_process.h"
 
 namespace {
-
-using Env = std::vector<std::pair<std::string, std::string>>;
-
-// Polls a condition every 10 ms for up to a minute.
-template <typename Condition>
-bool waitFor(Condition done) {
-    for (int i = 0; i < 6000; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-// One zebhost process; stdout and stderr go to files in its own folder.
-class Zebhost {
-public:
-    explicit Zebhost(std::vector<std::string> args, const Env& env = {}) {
-        std::vector<char*> argv{const_cast<char*>(ZEBHOST_PATH)};
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        const std::string out = dir_ / "stdout", err = dir_ / "stderr";
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-            for (const auto& [name, value] : env) {
-                setenv(name.c_str(), value.c_str(), 1);
-            }
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~Zebhost() {
-        if (status_ < 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // The exit status, or -1 if it did not end within the bound.
-    int wait() {
-        int status = 0;
-        if (waitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) {
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        return status_;
-    }
-    void signal(int sig) const { kill(pid_, sig); }
-    std::string out() const { return readFile(dir_ / "stdout"); }
-    std::string err() const { return readFile(dir_ / "stderr"); }
-
-private:
-    TempDir dir_;
-    pid_t pid_ = -1;
-    int status_ = -1;
-};
 
 TEST(ZebhostTest, UnusableArgumentsOrModulesEndWithStatus2AndNoSummary) {
     TempDir dir;
@@ -92,6 +26,8 @@ TEST(ZebhostTest, UnusableArgumentsOrModulesEndWithStatus2AndNoSummary) {
         {{"--module", fake, "--bogus"}, usage},
         {{"--module", fake, "--seconds", "-1"}, usage},
         {{"--module", fake, "--snapshots", dir / "junk.so/snaps"}, "cannot create the snapshot"},
+        {{"--module", fake, "--record", ""}, usage},
+        {{"--module", fake, "--record", dir / "no/clip.mp4"}, "cannot record to"},
         {{"--module", dir / "missing.so"}, "missing.so"},
         {{"--module", dir / "junk.so"}, "cannot load module"},
         {{"--module", ZEB_LIBRARY_PATH}, "zeb_module_load"}, // a shared object but no module
@@ -104,6 +40,23 @@ TEST(ZebhostTest, UnusableArgumentsOrModulesEndWithStatus2AndNoSummary) {
         EXPECT_EQ(zebhost.wait(), 2) << c.error;
         EXPECT_NE(zebhost.err().find(c.error), std::string::npos) << zebhost.err();
         EXPECT_EQ(zebhost.out(), "");
+        EXPECT_EQ(zebhost.err().find("[fake] create"), std::string::npos) << zebhost.err();
+    }
+}
+
+TEST(ZebhostTest, HelpPrintsTheUsageWithEveryOptionOnStdoutAndRunsNothing) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"--module", FAKE_MODULE_PATH, "--help", "--x"}}) {
+        Zebhost zebhost(args);
+        EXPECT_EQ(zebhost.wait(), 0);
+        const std::string out = zebhost.out();
+        EXPECT_EQ(out.rfind("usage: zebhost --module FILE", 0), 0u) << out;
+        for (const char* option :
+             {"--module FILE", "--config-dir DIR", "--sources N", "--seconds S", "--fps F",
+              "--snapshots DIR", "--record FILE.mp4", "--inactive", "--hidden", "--help"}) {
+            EXPECT_NE(out.find(std::string("\n  ") + option), std::string::npos) << option;
+        }
+        EXPECT_EQ(zebhost.err(), "");
     }
 }
 
@@ -114,8 +67,10 @@ TEST(ZebhostTest, TwoSourcesGetTheHostCallsInOrderAndReportOneJsonLineEach) {
         {{"XDG_CONFIG_HOME", config.path()}});
     ASSERT_EQ(zebhost.wait(), 0) << zebhost.err();
     EXPECT_EQ(zebhost.out(),
-              "{\"source\":0,\"renders\":5,\"uploads\":3,\"solid_fills\":5,\"logo_draws\":0}\n"
-              "{\"source\":1,\"renders\":5,\"uploads\":3,\"solid_fills\":5,\"logo_draws\":0}\n");
+              "{\"source\":0,\"created\":true,\"renders\":5,\"uploads\":3,\"solid_fills\":5,"
+              "\"logo_draws\":0}\n"
+              "{\"source\":1,\"created\":true,\"renders\":5,\"uploads\":3,\"solid_fills\":5,"
+              "\"logo_draws\":0}\n");
     const auto lines = splitLines(zebhost.err());
     for (const std::string n : {"0", "1"}) {
         auto from = lines.begin();
@@ -134,14 +89,17 @@ TEST(ZebhostTest, TwoSourcesGetTheHostCallsInOrderAndReportOneJsonLineEach) {
 TEST(ZebhostTest, FailedCreateInactiveHiddenAndSnapshotOptionsShapeTheRun) {
     TempDir config;
     const std::string snaps = config / "new/snaps";
-    // The first create fails: that source is skipped, the second one runs on its own.
+    // The first create fails: that source is skipped but still reported, the second one runs on
+    // its own, and the status tells that not every source ran.
     Zebhost zebhost({"--module", FAKE_MODULE_PATH, "--config-dir", config.path(), "--sources", "2",
                      "--seconds", "2", "--fps", "5", "--snapshots", snaps, "--inactive",
                      "--hidden"},
                     {{"FAKE_MODULE_FAIL_CREATE", "0"}});
-    ASSERT_EQ(zebhost.wait(), 0) << zebhost.err();
-    EXPECT_EQ(zebhost.out(),
-              "{\"source\":1,\"renders\":10,\"uploads\":5,\"solid_fills\":10,\"logo_draws\":0}\n");
+    ASSERT_EQ(zebhost.wait(), 3) << zebhost.err();
+    EXPECT_EQ(zebhost.out(), "{\"source\":0,\"created\":false,\"renders\":0,\"uploads\":0,"
+                             "\"solid_fills\":0,\"logo_draws\":0}\n"
+                             "{\"source\":1,\"created\":true,\"renders\":10,\"uploads\":5,"
+                             "\"solid_fills\":10,\"logo_draws\":0}\n");
     const std::string err = zebhost.err();
     EXPECT_NE(err.find("source 0"), std::string::npos) << err;
     EXPECT_NE(err.find("[fake] create 1 config " + config.path() + "/fake_module/"),
@@ -163,7 +121,7 @@ TEST(ZebhostTest, FailedCreateInactiveHiddenAndSnapshotOptionsShapeTheRun) {
     ASSERT_EQ(image.cx, 1280u);
     ASSERT_EQ(image.cy, 720u);
     const uint8_t* corner = image.texture_data + (size_t{1280} * 720 - 1) * 4;
-    EXPECT_EQ(rgba(corner[0], corner[1], corner[2], corner[3]), rgba(255, 0, 0, 255));
+    EXPECT_EQ(rgba(corner[0], corner[1], corner[2], corner[3]), rgba(0, 255, 0, 255));
     gs_image_file_free(&image);
 }
 
@@ -181,9 +139,40 @@ TEST(ZebhostTest, TerminationEndsTheRunWithCleanUpAndSummary) {
               std::string::npos);
     EXPECT_NE(zebhost.err().find("[fake] destroy 0"), std::string::npos);
     EXPECT_TRUE(std::regex_match(zebhost.out(),
-                                 std::regex("\\{\"source\":0,\"renders\":[0-9]+,\"uploads\":[0-9]+,"
+                                 std::regex("\\{\"source\":0,\"created\":true,\"renders\":[0-9]+,"
+                                            "\"uploads\":[0-9]+,"
                                             "\"solid_fills\":[0-9]+,\"logo_draws\":0\\}\n")))
         << zebhost.out();
+}
+
+// Without --fps and --seconds a run renders 30 frames a second for 10 seconds. The length is
+// found without waiting it out: a run of N frames ends once N / fps seconds are over, and N is
+// the length times the rate, rounded. At 0.0499 fps ten seconds round to no frame at all, so
+// the run ends at once; at 0.0501 fps to one frame, drawn at once (the run is then stopped).
+TEST(ZebhostTest, DefaultsAreThirtyFramesASecondForTenSeconds) {
+    TempDir config;
+    const auto run = [&](std::vector<std::string> timing, bool stopAfterFirstRender) {
+        std::vector<std::string> args{"--module", FAKE_MODULE_PATH, "--config-dir", config.path()};
+        args.insert(args.end(), timing.begin(), timing.end());
+        Zebhost zebhost(args);
+        if (stopAfterFirstRender) {
+            // A run that draws nothing ends at once, with its destroy line.
+            EXPECT_TRUE(waitFor([&] {
+                const std::string err = zebhost.err();
+                return err.find("[fake] first render 0") != std::string::npos ||
+                       err.find("[fake] destroy 0") != std::string::npos;
+            })) << zebhost.err();
+            zebhost.signal(SIGTERM);
+        }
+        EXPECT_EQ(zebhost.wait(), 0) << zebhost.err();
+        const std::string out = zebhost.out();
+        std::smatch renders;
+        EXPECT_TRUE(std::regex_search(out, renders, std::regex("\"renders\":([0-9]+)"))) << out;
+        return renders.size() > 1 ? std::stoi(renders[1].str()) : -1;
+    };
+    EXPECT_EQ(run({"--seconds", "0.2"}, false), 6);
+    EXPECT_EQ(run({"--fps", "0.0499"}, false), 0);
+    EXPECT_EQ(run({"--fps", "0.0501"}, true), 1);
 }
 
 } // namespace
