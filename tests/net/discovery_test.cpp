@@ -1,6 +1,6 @@
 // Device discovery: the answer check as a pure function, the broadcast list over stand-in
 // adapters, and whole discovery runs against fake cars and the real simulator, each inside the
-// test's own network namespace.
+// test's own network namespace. Answers are built by the simulator's own writer.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include <sys/ioctl.h>
 #include <thread>
 
+#include "carsim/discovery/discovery_answer.h"
 #include "carsim/probe/car_client.h"
-#include "net/adler32.h"
 #include "net/broadcast_addresses.h"
 #include "net/discovery.h"
 #include "net/discovery_answer.h"
@@ -23,35 +23,14 @@ using nettest::Bytes;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const Bytes kProbeOnWire = {'M', 'D', 'P', 'N', 0x01, 0x00, 0x00, 0x00};
+Bytes answer(const std::string& name, uint8_t kind = 0, const std::string& text16 = "",
+             uint8_t idByte = 0xB6) {
+    carsim::DiscoveryIdentity identity{kind, 0xBEEF, text16, "", {}, name};
+    identity.bytes64.fill(idByte);
+    return carsim::buildAnswer(identity);
+}
 
-struct Answer {
-    uint8_t kind = 0;
-    uint16_t word10 = 0;
-    std::string text16, text48, name = "car";
-    Bytes bytes64 = Bytes(16, 0xB6);
-    uint16_t length = 116;
-    uint32_t checksumStart = 0;
-
-    Bytes build() const {
-        Bytes d(116, 0);
-        std::memcpy(d.data(), "MDPR", 4);
-        d[4] = static_cast<uint8_t>(length), d[5] = static_cast<uint8_t>(length >> 8);
-        d[7] = kind;
-        d[10] = static_cast<uint8_t>(word10), d[11] = static_cast<uint8_t>(word10 >> 8);
-        std::memcpy(&d[16], text16.data(), std::min<size_t>(text16.size(), 32));
-        std::memcpy(&d[48], text48.data(), std::min<size_t>(text48.size(), 16));
-        std::memcpy(&d[64], bytes64.data(), 16);
-        std::memcpy(&d[80], name.data(), std::min<size_t>(name.size(), 32));
-        const uint32_t sum = adler32(checksumStart, d.data(), 112);
-        for (int i = 0; i < 4; ++i) {
-            d[112 + static_cast<size_t>(i)] = static_cast<uint8_t>(sum >> (8 * i));
-        }
-        return d;
-    }
-};
-
-sockaddr_storage ipv4(const char* address, uint16_t port) {
+sockaddr_storage ipv4(const std::string& address, uint16_t port) {
     sockaddr_storage storage{};
     const sockaddr_in in = carclient::ipv4(address, port);
     std::memcpy(&storage, &in, sizeof(in));
@@ -67,80 +46,64 @@ std::optional<DiscoveryRecord> parse(const Bytes& buffer, size_t received) {
 }
 
 TEST(DiscoveryAnswer, AcceptsOnlyAWholeAnswerWithTheStartZeroChecksum) {
-    const Bytes good = Answer{}.build();
-    Bytes longer = good;
-    longer.push_back(0);
-    Bytes wrongMagic = good;
-    wrongMagic[3] = 'N';
-    Bytes flipped = good;
-    flipped[115] ^= 0x01;
+    const Bytes good = answer("car");
+    const auto bad = carsim::buildMalformedAnswers({}); // standard Adler start 1; length 115
+    Bytes longer = good, wrongMagic = good, flipped = good;
+    longer.push_back(0), wrongMagic[3] = 'N', flipped[115] ^= 1;
     const struct {
         const char* what;
         Bytes buffer;
         size_t received;
-        bool accepted;
-    } cases[] = {
-        {"valid", good, 116, true},
-        {"standard Adler start 1", Answer{.checksumStart = 1}.build(), 116, false},
-        {"length field 115, checksum valid", Answer{.length = 115}.build(), 116, false},
-        {"magic", wrongMagic, 116, false},
-        {"checksum bit", flipped, 116, false},
-        {"115 received over a whole answer", good, 115, false},
-        {"empty datagram over a whole answer", good, 0, false},
-        {"117 received", longer, 117, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(parse(c.buffer, c.received).has_value(), c.accepted) << c.what;
+    } rejected[] = {{"standard Adler", bad[0], 116},   {"length field 115", bad[1], 116},
+                    {"magic", wrongMagic, 116},        {"checksum bit", flipped, 116},
+                    {"115 of a whole one", good, 115}, {"0 of a whole one", good, 0},
+                    {"117 received", longer, 117}};
+    EXPECT_TRUE(parse(good, 116));
+    for (const auto& c : rejected) {
+        EXPECT_FALSE(parse(c.buffer, c.received)) << c.what;
     }
 }
 
 TEST(DiscoveryAnswer, ReadsEveryFieldAndNoTextPastItsField) {
-    const Answer sent{.kind = 7,
-                      .word10 = 0xBEEF,
-                      .text16 = std::string(32, 'a'),
-                      .text48 = "0123456789ABCDEF",
-                      .name = std::string(31, 'n') + "N",
-                      .bytes64 = {'Z', 0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}};
-    const auto record = parse(sent.build(), 116);
+    carsim::DiscoveryIdentity sent{
+        7, 0xBEEF, std::string(32, 'a'), "0123456789ABCDEF", {}, std::string(31, 'n') + "N"};
+    sent.bytes64 = {'Z', 0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const auto record = parse(carsim::buildAnswer(sent), 116);
     ASSERT_TRUE(record);
     EXPECT_EQ(record->kind, 7u) << "kinds other than 0 and 1 are kept";
     EXPECT_EQ(record->word10, 0xBEEFu);
     EXPECT_EQ(record->text16, sent.text16);
     EXPECT_EQ(record->text48, sent.text48) << "16 characters, not the first byte of bytes64";
     EXPECT_EQ(record->name, sent.name);
-    EXPECT_EQ(record->bytes64, sent.bytes64);
+    EXPECT_EQ(record->bytes64, Bytes(sent.bytes64.begin(), sent.bytes64.end()));
     EXPECT_TRUE(sameAddress(record->address, ipv4("127.0.0.9", 19266)));
-    EXPECT_EQ(parse(Answer{.name = std::string("ab\0cd", 5)}.build(), 116)->name, "ab");
+    EXPECT_EQ(parse(answer(std::string("ab\0cd", 5)), 116)->name, "ab");
 }
 
-// A fake car on UDP 19266 of one address. `onProbe` runs on the car's thread for each probe and
-// may reply from the listening socket (0) or from a socket on each of `replyAddresses` (1...).
+// A fake car on UDP 19266 of `addresses[0]`. `onProbe` runs on the car's thread for each probe;
+// it replies from socket i, bound to addresses[i] (the first one is the listening socket).
 class FakeCar {
 public:
     using OnProbe = std::function<void(FakeCar&, int index)>;
-
-    FakeCar(const char* address, std::vector<const char*> replyAddresses, OnProbe onProbe)
-        : onProbe_(std::move(onProbe)), replyAddresses_(std::move(replyAddresses)) {
-        replyAddresses_.insert(replyAddresses_.begin(), address);
+    FakeCar(std::vector<std::string> addresses, OnProbe onProbe = {})
+        : addresses_(std::move(addresses)), onProbe_(std::move(onProbe)) {
         sockets_.emplace_back(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        const sockaddr_storage bound = ipv4(address, kDiscoveryPort);
-        bound_ = ::bind(sockets_[0].get(), reinterpret_cast<const sockaddr*>(&bound),
-                        sizeof(sockaddr_in)) == 0;
-        for (const char* reply : std::vector(replyAddresses_.begin() + 1, replyAddresses_.end())) {
-            sockets_.push_back(carclient::udpSocket(reply));
+        const sockaddr_storage at = ipv4(addresses_[0], kDiscoveryPort);
+        bound_ = ::bind(sockets_[0].get(), reinterpret_cast<const sockaddr*>(&at), 16) == 0;
+        for (size_t i = 1; i < addresses_.size(); ++i) {
+            sockets_.push_back(carclient::udpSocket(addresses_[i]));
         }
         thread_ = std::thread([this] { run(); });
     }
     ~FakeCar() { takeProbes(); }
     bool bound() const { return bound_; }
-
     void reply(size_t from, const Bytes& datagram) {
         carclient::sendDatagram(sockets_[from].get(), prober_, datagram);
     }
-    sockaddr_storage replyAddress(size_t from) const {
-        return ipv4(replyAddresses_[from], carclient::localPort(sockets_[from].get()));
+    sockaddr_storage address(size_t i) const {
+        return ipv4(addresses_[i], carclient::localPort(sockets_[i].get()));
     }
-    // Stops the car; every probe it received, including any not yet read.
+    // Stops the car; every probe it received, including those not read yet.
     std::vector<Bytes> takeProbes() {
         stop_ = true;
         if (thread_.joinable()) {
@@ -156,11 +119,11 @@ private:
     void run() noexcept {
         try {
             while (!stop_) {
-                sockaddr_in from{};
-                if (auto probe = carclient::receiveDatagram(sockets_[0].get(), 20ms, &from)) {
+                if (auto probe = carclient::receiveDatagram(sockets_[0].get(), 20ms, &prober_)) {
                     probes_.push_back(*probe);
-                    prober_ = from;
-                    onProbe_(*this, static_cast<int>(probes_.size()) - 1);
+                    if (onProbe_) {
+                        onProbe_(*this, static_cast<int>(probes_.size()) - 1);
+                    }
                 }
             }
         } catch (...) {
@@ -168,18 +131,18 @@ private:
         }
     }
 
+    std::vector<std::string> addresses_;
     OnProbe onProbe_;
-    std::vector<const char*> replyAddresses_; // the listening address first
     std::vector<carclient::Fd> sockets_;
-    std::atomic<bool> stop_{false};
     bool bound_ = false;
-    sockaddr_in prober_{};
+    std::atomic<bool> stop_{false};
+    sockaddr_in prober_{};      // the car's thread only
     std::vector<Bytes> probes_; // the car's thread only, until joined
     std::thread thread_;
 };
 
-// Runs in the test's own namespace, whose only interfaces are loopback and what `addAdapter`
-// adds (removed again at the end, for runs of the whole executable in one process).
+// The test's namespace holds loopback and what addAdapter adds (removed again at the end, for
+// runs of the whole executable in one process).
 class Discovery : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -201,7 +164,7 @@ protected:
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         adapters_.push_back(name);
     }
-    void setAdapterDown(const std::string& name) {
+    static void setAdapterDown(const std::string& name) {
         const carclient::Fd control(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         ifreq request{};
         std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
@@ -215,18 +178,20 @@ protected:
 };
 
 TEST_F(Discovery, BroadcastListKeepsOnlyPrivateSubnets) {
-    const std::pair<const char*, const char*> adapters[] = {
-        {"dv10", "10.1.2.3/8"},       {"dv172a", "172.16.5.1/16"}, {"dv172b", "172.31.0.1/24"},
-        {"dv172c", "172.32.0.1/24"},  {"dv172d", "172.15.0.1/16"}, {"dv192", "192.168.7.1/24"},
-        {"dv192b", "192.169.0.1/16"}, {"dv11", "11.0.0.1/8"}};
-    for (const auto& [name, cidr] : adapters) {
+    for (const auto& [name, cidr] : {std::pair{"dv10", "10.1.2.3/8"},
+                                     {"dv11", "11.0.0.1/8"},
+                                     {"dv172a", "172.16.5.1/16"},
+                                     {"dv172b", "172.31.0.1/24"},
+                                     {"dv172c", "172.32.0.1/24"},
+                                     {"dv172d", "172.15.0.1/16"},
+                                     {"dv192", "192.168.7.1/24"},
+                                     {"dv192b", "192.169.0.1/16"}}) {
         addAdapter(name, cidr);
     }
     std::vector<std::string> listed;
     for (const sockaddr_storage& address : listBroadcastAddresses()) {
-        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
         char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof(text));
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, 16);
         EXPECT_TRUE(sameAddress(address, ipv4(text, 0))) << text << ": every other byte zero";
         listed.emplace_back(text);
     }
@@ -239,77 +204,71 @@ TEST_F(Discovery, ProbesTheHostAndEachPrivateBroadcastAddressAboutFourTimes) {
     addAdapter("dv10", "10.1.2.3/8");
     addAdapter("dv192", "192.168.7.1/24");
     addAdapter("dv172", "172.32.0.1/24");
-    const auto silent = [](FakeCar&, int) {};
-    std::vector<std::unique_ptr<FakeCar>> listeners;
-    for (const char* address : {"127.0.0.1", "10.255.255.255", "192.168.7.255"}) {
-        listeners.push_back(std::make_unique<FakeCar>(address, std::vector<const char*>{}, silent));
-        ASSERT_TRUE(listeners.back()->bound());
-    }
-    FakeCar publicSubnet("172.32.0.255", {}, silent);
-
+    FakeCar host({"127.0.0.1"}), net10({"10.255.255.255"}), net192({"192.168.7.255"});
+    FakeCar publicNet({"172.32.0.255"});
+    ASSERT_TRUE(host.bound() && net10.bound() && net192.bound() && publicNet.bound());
     const int descriptors = nettest::openDescriptorCount();
     const auto start = Clock::now();
     EXPECT_FALSE(discoverDevices(found, "127.0.0.1", true, 1000));
     EXPECT_GE(Clock::now() - start, 1000ms) << "probing goes on until the time-out";
-    const size_t passes = listeners[0]->takeProbes().size();
+    EXPECT_EQ(nettest::openDescriptorCount(), descriptors);
+    const size_t passes = host.takeProbes().size();
     EXPECT_GE(passes, 2u);
     EXPECT_LE(passes, 6u);
-    for (auto& listener : listeners) {
-        EXPECT_EQ(listener->takeProbes(), std::vector<Bytes>(passes, kProbeOnWire));
+    const Bytes probe = {'M', 'D', 'P', 'N', 0x01, 0x00, 0x00, 0x00};
+    for (FakeCar* car : {&host, &net10, &net192}) {
+        EXPECT_EQ(car->takeProbes(), std::vector<Bytes>(passes, probe));
     }
-    EXPECT_TRUE(publicSubnet.takeProbes().empty());
-    EXPECT_EQ(nettest::openDescriptorCount(), descriptors);
+    EXPECT_TRUE(publicNet.takeProbes().empty());
 }
 
 TEST_F(Discovery, KeepsTheFirstAnswerOfEachDeviceAndIgnoresBadOnes) {
-    const Answer a{.kind = 0, .text16 = "first", .name = "carA"};
-    const Answer aLater{.kind = 1, .text16 = "later", .name = "carA"};
-    const Answer b{.kind = 1, .name = "carA", .bytes64 = Bytes(16, 0x0B)};
-    const Answer c{.kind = 9, .name = "carC"}; // a's bytes64, another name
-    // b with its name changed so that the checksum stays b's: sent short, it passes only if the
-    // check also reads the four checksum bytes b left behind in the buffer.
-    Bytes bStale = b.build();
+    const Bytes a = answer("carA", 0, "first"), aLater = answer("carA", 1, "later");
+    const Bytes b = answer("carA", 1, "", 0x0B), c = answer("carC", 9); // c shares a's bytes64
+    // b renamed so that its checksum stays b's: sent short, it passes only if the check also
+    // reads the four checksum bytes b left behind in the buffer.
+    Bytes bStale = b;
     bStale[80] += 1, bStale[81] -= 2, bStale[82] += 1;
-    ASSERT_EQ(adler32(0, bStale.data(), 112), adler32(0, b.build().data(), 112));
+    ASSERT_EQ(carsim::adler32(0, bStale.data(), 112), carsim::adler32(0, b.data(), 112));
     bStale.resize(112);
+    const auto malformed = carsim::buildMalformedAnswers({});
 
-    FakeCar car("127.0.0.1", {"127.0.0.2"}, [&](FakeCar& self, int index) {
-        if (index == 0) {
-            for (const Bytes& d :
-                 {Answer{.name = "badsum", .checksumStart = 1}.build(),
-                  Answer{.name = "badlen", .length = 115}.build(), Bytes{}, a.build(), a.build()}) {
-                self.reply(0, d);
-            }
-            self.reply(1, b.build());
-            self.reply(1, bStale);
-            self.reply(0, c.build());
-        } else {
-            self.reply(1, aLater.build());
-            self.reply(0, b.build());
+    FakeCar car({"127.0.0.1", "127.0.0.2"}, [&](FakeCar& self, int index) {
+        const std::vector<std::pair<size_t, Bytes>> first = {{0, malformed[0]},
+                                                             {0, malformed[1]},
+                                                             {0, {}},
+                                                             {0, a},
+                                                             {0, a},
+                                                             {1, b},
+                                                             {1, bStale},
+                                                             {0, c}};
+        const std::vector<std::pair<size_t, Bytes>> later = {{1, aLater}, {0, b}};
+        for (const auto& [from, datagram] : index == 0 ? first : later) {
+            self.reply(from, datagram);
         }
     });
     ASSERT_TRUE(car.bound());
     const int descriptors = nettest::openDescriptorCount();
     EXPECT_TRUE(discoverDevices(found, "127.0.0.1", true, 1000));
     EXPECT_EQ(nettest::openDescriptorCount(), descriptors);
-    const std::vector<Bytes> probes = car.takeProbes();
-    ASSERT_GE(probes.size(), 2u) << "the later answers went out";
-    EXPECT_LE(probes.size(), 6u) << "an empty datagram does not start the next pass at once";
+    const size_t probes = car.takeProbes().size();
+    ASSERT_GE(probes, 2u) << "the later answers went out";
+    EXPECT_LE(probes, 6u) << "an empty datagram does not start the next pass at once";
 
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0].text16, "first");
-    EXPECT_TRUE(sameAddress(found[0].address, car.replyAddress(0)));
-    EXPECT_EQ(found[1].bytes64, b.bytes64);
-    EXPECT_TRUE(sameAddress(found[1].address, car.replyAddress(1)));
+    EXPECT_TRUE(sameAddress(found[0].address, car.address(0)));
+    EXPECT_EQ(found[1].bytes64, Bytes(16, 0x0B));
+    EXPECT_TRUE(sameAddress(found[1].address, car.address(1)));
     EXPECT_EQ(found[2].name, "carC");
     EXPECT_EQ(found[2].kind, 9u);
 }
 
 TEST_F(Discovery, EndsInTimeWhileDatagramsKeepComing) {
     std::atomic<bool> stopFlood{false};
-    FakeCar car("127.0.0.1", {}, [&](FakeCar& self, int index) {
-        const auto limit = Clock::now() + 10s;
-        while (index == 0 && !stopFlood && Clock::now() < limit) {
+    FakeCar car({"127.0.0.1"}, [&](FakeCar& self, int index) {
+        for (const auto limit = Clock::now() + 10s;
+             index == 0 && !stopFlood && Clock::now() < limit;) {
             self.reply(0, {'j', 'u', 'n', 'k'});
         }
     });
@@ -322,10 +281,10 @@ TEST_F(Discovery, EndsInTimeWhileDatagramsKeepComing) {
 
 TEST_F(Discovery, KeepsWhatEarlierPassesFoundWhenProbesCanNoLongerLeave) {
     addAdapter("dv192", "192.168.7.1/24");
-    FakeCar car("192.168.7.255", {"192.168.7.1"}, [&](FakeCar& self, int index) {
+    FakeCar car({"192.168.7.255", "192.168.7.1"}, [](FakeCar& self, int index) {
         if (index == 0) {
-            self.reply(1, Answer{}.build());
-            setAdapterDown("dv192"); // the broadcast address has no route from now on
+            self.reply(1, answer("car"));
+            setAdapterDown("dv192"); // no route to the broadcast address from now on
         }
     });
     ASSERT_TRUE(car.bound());
@@ -349,11 +308,11 @@ TEST_F(Discovery, FindsTheSimulatedCarAndRejectsItsMalformedAnswers) {
     const carclient::InNamespace inside(car.namespaceFd());
     const int descriptors = nettest::openDescriptorCount();
     ASSERT_TRUE(discoverDevices(found, "127.0.0.1", true, 1000));
+    EXPECT_EQ(nettest::openDescriptorCount(), descriptors);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].name, "simcar");
     EXPECT_EQ(found[0].kind, 7u);
     EXPECT_TRUE(sameAddress(found[0].address, ipv4("127.0.0.1", kDiscoveryPort)));
-    EXPECT_EQ(nettest::openDescriptorCount(), descriptors);
 }
 
 } // namespace
