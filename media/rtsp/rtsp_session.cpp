@@ -1,6 +1,7 @@
 #include "media/rtsp/rtsp_session.h"
 
 #include <chrono>
+#include <optional>
 #include <utility>
 
 #include "media/rtsp/rtsp_answer.h"
@@ -59,7 +60,8 @@ RtspSession::~RtspSession() {
 
 int RtspSession::start() noexcept {
     try {
-        // The car learns where to send from these; whether they went out is not looked at.
+        // Sent before any request, from the very sockets the video will arrive on; whether
+        // they went out is not looked at.
         if (mediaConnection != nullptr) {
             for (int socket : {mediaSocket, auxMediaSocket}) {
                 mediaConnection->send(NetManager::makePacket(socket, {'d', 'u', 'm', 'm', 'y'}));
