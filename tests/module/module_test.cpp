@@ -13,20 +13,27 @@
 
 namespace {
 
-// Names that the ELF file at path defines in its dynamic symbol table, as binutils lists them
-// ("address type name" lines).
-std::set<std::string> definedDynamicSymbols(const std::string& path) {
-    std::set<std::string> names;
-    FILE* listing = popen(("nm --dynamic --defined-only " + path).c_str(), "r");
+// The first field of every line that a command prints.
+std::vector<std::string> outputFields(const std::string& command, size_t field) {
+    std::vector<std::string> fields;
+    FILE* listing = popen(command.c_str(), "r");
     char line[1024];
     while (listing && fgets(line, sizeof line, listing)) {
-        std::istringstream fields(line);
-        std::string address, type, name;
-        fields >> address >> type >> name;
-        names.insert(name);
+        std::istringstream words(line);
+        std::string word;
+        for (size_t i = 0; i <= field && words >> word; ++i) {
+        }
+        fields.push_back(word);
     }
-    EXPECT_TRUE(listing && pclose(listing) == 0);
-    return names;
+    EXPECT_TRUE(listing && pclose(listing) == 0) << command;
+    return fields;
+}
+
+// Names in the ELF file's dynamic symbol table, as binutils lists them: "address type name"
+// for defined ones, "type name" for undefined ones.
+std::set<std::string> definedDynamicSymbols(const std::string& path) {
+    const auto names = outputFields("nm --dynamic --defined-only " + path, 2);
+    return {names.begin(), names.end()};
 }
 
 size_t entriesIn(const char* folder) {
@@ -52,6 +59,27 @@ TEST(Module, TheDynamicSymbolTableDefinesExactlyTheSixEntryPoints) {
         "zeb_module_name",        "zeb_module_description", "zeb_module_author",
     };
     EXPECT_EQ(definedDynamicSymbols(DRIVON_MODULE_PATH), expected);
+}
+
+// Only the stand-in host records clips; the module decodes and nothing more.
+TEST(Module, LinksNeitherTheContainerLibraryNorTheEncoder) {
+    const std::string path = DRIVON_MODULE_PATH;
+    size_t needed = 0;
+    for (const std::string& library : outputFields("objdump -p " + path + " | grep NEEDED", 1)) {
+        ++needed;
+        EXPECT_EQ(library.find("libavformat"), std::string::npos) << library;
+        EXPECT_EQ(library.find("x264"), std::string::npos) << library;
+    }
+    EXPECT_GT(needed, 0u);
+    size_t used = 0;
+    for (const std::string& name : outputFields("nm --dynamic --undefined-only " + path, 1)) {
+        used += name.rfind("av", 0) == 0;
+        EXPECT_TRUE(name.rfind("avformat_", 0) != 0 && name.rfind("avio_", 0) != 0 &&
+                    name.find("encoder") == std::string::npos && name != "avcodec_send_frame" &&
+                    name != "avcodec_receive_packet")
+            << name;
+    }
+    EXPECT_GT(used, 0u); // the decoding calls are there
 }
 
 TEST(Module, RegistersOneSelfDrawingInputSourceOfFixedSize) {
