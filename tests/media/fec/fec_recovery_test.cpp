@@ -100,17 +100,21 @@ TEST(FecRecovery, MoreLossesThanParityLeaveTheFrameIncomplete) {
 }
 
 TEST(FecRecovery, FramesChangedByHandAreLeftAlone) {
-    // k = 4, m = 2, shard size 100, 370 bytes; packets 1 and 5 lost, so recovery has exactly
-    // enough until a change spoils it.
+    // k = 4, m = 2, shard size 100, 370 bytes; the short last data packet and the last parity
+    // packet are lost, so recovery has exactly enough until a change spoils it.
     const SentFrame sent = packetizeFrameOf(4, 2, 100, 30);
     const std::function<void(FecFrame&)> changes[] = {
         [](FecFrame&) {},
         [](FecFrame& f) { f.slots[4]->payload.resize(5000, 1); },
         [](FecFrame& f) { f.slots[2]->payload.resize(10); },
-        [](FecFrame& f) { f.slots[3]->payload.resize(100); }, // the short last data packet
+        [](FecFrame& f) { f.slots[0]->payload.resize(99); },
+        [&sent](FecFrame& f) { // the short last data packet, grown to a full shard
+            f.slots[3] = packetAt(sent, 3);
+            f.slots[3]->payload.resize(100);
+        },
         [](FecFrame& f) { f.shardSize = 4000; },
         [](FecFrame& f) { f.shardSize = 20; },
-        [](FecFrame& f) { f.frameLength = 0xFFFFFFFF; },
+        [](FecFrame& f) { f.frameLength = 0xFFFFFFFF; }, // every stored payload still fits
         [](FecFrame& f) { f.k = 40; },
         [](FecFrame& f) { f.m = 200; },
         [](FecFrame& f) { f.slots.resize(3); },
@@ -119,7 +123,7 @@ TEST(FecRecovery, FramesChangedByHandAreLeftAlone) {
     };
     for (size_t change = 0; change < std::size(changes); ++change) {
         FecFrame frame = frameFor(sent);
-        deliverPackets(frame, sent, {0, 2, 3, 4});
+        deliverPackets(frame, sent, {0, 1, 2, 4});
         changes[change](frame);
         const bool unchanged = change == 0;
         EXPECT_EQ(recoverFrame(frame), unchanged) << "change " << change;
