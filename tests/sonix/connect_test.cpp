@@ -1,4 +1,6 @@
 // The connect sequence, the keep-alive and its telemetry, teardown and the wheel control.
+#include <future>
+
 #include "tests/sonix/sonix_test_support.h"
 
 using nlohmann::json;
@@ -60,6 +62,20 @@ TEST_F(SonixConnect, EachStepFailsWithItsOwnResult) {
     // The highest firmware major the client accepts.
     car.on("mendrel_get_mcu_version", answer({{"fwMajor", 127}, {"fwMinor", 0}, {"hwType", 1}}));
     EXPECT_EQ(connect(), MdvErrorNone);
+}
+
+TEST_F(SonixConnect, AHeartbeatThatFailsWhileConnectingFailsTheConnect) {
+    car.hold("getvideostatus");
+    car.on("heartbeat", rawAnswer(R"({"resp_status":1})"));
+    auto connecting = std::async(std::launch::async, [this] { return connect(); });
+    // The first beat is due while the car sits on its answer; it queues behind that read and
+    // fails before the reads that follow.
+    ASSERT_TRUE(car.waitFor("getvideostatus"));
+    ASSERT_TRUE(waitFor([&] { return probe.commandsWaiting(); }));
+    car.release("getvideostatus");
+    EXPECT_EQ(connecting.get(), MdvErrorFailed);
+    EXPECT_EQ(car.count("heartbeat"), 1u);
+    EXPECT_FALSE(client->isConnected());
 }
 
 TEST_F(SonixConnect, NoCarListeningPassesTheSocketLayersCodeOn) {

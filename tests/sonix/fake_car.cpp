@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "tests/net/net_test_support.h"
+
 namespace sonix_test {
 
 using nlohmann::json;
@@ -40,17 +42,6 @@ uint16_t portOf(int fd) {
     socklen_t length = sizeof(address);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
-}
-
-bool waitUpTo10s(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 // Length of the first complete JSON object at the start of `text`, 0 while it is incomplete.
@@ -196,7 +187,7 @@ std::vector<json> FakeCar::requestsOf(const std::string& type) {
 }
 
 bool FakeCar::waitFor(const std::string& type, size_t n) {
-    return waitUpTo10s([&] { return count(type) >= n; });
+    return nettest::waitFor([&] { return count(type) >= n; });
 }
 
 bool FakeCar::sendRaw(const std::string& bytes) {
@@ -204,7 +195,7 @@ bool FakeCar::sendRaw(const std::string& bytes) {
 }
 
 bool FakeCar::waitAllAcknowledged() {
-    return waitUpTo10s([this] {
+    return nettest::waitFor([this] {
         std::lock_guard lock(mutex);
         int unacknowledged = 0;
         return client >= 0 && ::ioctl(client, SIOCOUTQ, &unacknowledged) == 0 &&
@@ -220,7 +211,7 @@ std::vector<uint8_t> FakeCar::nextWheelPacket() {
 
 std::optional<std::vector<uint8_t>> FakeCar::waitForImage() {
     std::optional<std::vector<uint8_t>> result;
-    waitUpTo10s([&] {
+    nettest::waitFor([&] {
         std::lock_guard lock(imageMutex);
         result = image;
         return result.has_value();
@@ -293,34 +284,25 @@ void FakeCar::readClient() {
 void FakeCar::handle(const std::string& bytes) {
     const json request = json::parse(bytes, nullptr, false);
     const std::string type = request.is_object() ? request.value("type", "") : "";
-    std::optional<std::string> reply;
+    Reply reply;
     {
         std::lock_guard lock(mutex);
         received.push_back(bytes);
+        const auto found = replies.find(type);
+        reply = found != replies.end() ? found->second : replies["*"];
     }
-    reply = replyTo(request);
-    if (!reply) {
+    const std::optional<std::string> answerBytes = reply(request);
+    if (!answerBytes) {
         return;
     }
     {
         std::lock_guard lock(mutex);
         if (held[type]) {
-            heldAnswers[type].push_back(*reply);
+            heldAnswers[type].push_back(*answerBytes);
             return;
         }
     }
-    writeAll(*reply);
-}
-
-std::optional<std::string> FakeCar::replyTo(const json& request) {
-    const std::string type = request.is_object() ? request.value("type", "") : "";
-    Reply reply;
-    {
-        std::lock_guard lock(mutex);
-        const auto found = replies.find(type);
-        reply = found != replies.end() ? found->second : replies["*"];
-    }
-    return reply(request);
+    writeAll(*answerBytes);
 }
 
 bool FakeCar::writeAll(const std::string& bytes) {

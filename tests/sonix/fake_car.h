@@ -66,7 +66,6 @@ private:
     void acceptClient();
     void readClient();
     void handle(const std::string& bytes);
-    std::optional<std::string> replyTo(const nlohmann::json& request);
     bool writeAll(const std::string& bytes);
     nlohmann::json openImagePort(const nlohmann::json& request);
     void receiveImage(int listener) noexcept;

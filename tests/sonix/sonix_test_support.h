@@ -30,6 +30,7 @@ public:
     bool queue(const nlohmann::json& request, MdVideoClientSonix::JsonCallback callback) {
         return client.queueJsonCommand(request, std::move(callback));
     }
+    bool commandsWaiting() const { return !client.commandQueue.empty(); }
     void applyDeviceFlags(uint8_t flags) { client.applyDeviceFlags(flags); }
     bool sdRefreshRunning() const { return client.sdRefreshRunning; }
     // As disconnect's first step does, without the rest of it.
