@@ -72,6 +72,59 @@ bool slotsAreConsistent(const FecFrame& frame) {
     return true;
 }
 
+// The blocks recovery works on: every source block and one block per lost data block, each
+// blockSize bytes. Region arithmetic wants whole blocks of a multiple of 16 bytes: a payload
+// that fills one by itself and is 16-byte aligned like the buffer is used where it lies, the
+// others are copied into zero-padded blocks (the sender padded with zeros too).
+struct Blocks {
+    std::unique_ptr<uint8_t[]> buffer;
+    std::vector<uint8_t*> sources;
+    std::vector<uint8_t*> outputs;
+};
+
+Blocks layOutBlocks(FecFrame& frame, const DecodePlan& plan, size_t blockSize) {
+    Blocks blocks;
+    blocks.sources.resize(plan.sources.size());
+    blocks.outputs.resize(plan.outputs.size());
+    size_t copies = 0;
+    for (uint16_t source : plan.sources) {
+        copies += usableInPlace(frame.slots[source]->payload, blockSize) ? 0 : 1;
+    }
+    blocks.buffer =
+        std::make_unique_for_overwrite<uint8_t[]>((copies + blocks.outputs.size()) * blockSize);
+    uint8_t* next = blocks.buffer.get();
+    for (size_t c = 0; c < blocks.sources.size(); ++c) {
+        std::vector<uint8_t>& payload = frame.slots[plan.sources[c]]->payload;
+        if (usableInPlace(payload, blockSize)) {
+            blocks.sources[c] = payload.data();
+            continue;
+        }
+        blocks.sources[c] = next;
+        next += blockSize;
+        std::memcpy(blocks.sources[c], payload.data(), payload.size());
+        std::memset(blocks.sources[c] + payload.size(), 0, blockSize - payload.size());
+    }
+    for (uint8_t*& output : blocks.outputs) {
+        output = next;
+        next += blockSize;
+    }
+    return blocks;
+}
+
+// The data blocks in index order, each cut to the length its index holds in the frame; the
+// lost ones come from `rebuilt`, in the same order.
+void joinDataBlocks(FecFrame& frame, const std::vector<uint8_t*>& rebuilt) {
+    frame.data.reserve(frame.frameLength);
+    size_t nextLost = 0;
+    for (int i = 0; i < frame.k; ++i) {
+        const auto length = static_cast<size_t>(
+            fecPayloadLengthAt(i, frame.k, frame.m, frame.shardSize, frame.frameLength));
+        const uint8_t* block =
+            frame.slots[i] ? frame.slots[i]->payload.data() : rebuilt[nextLost++];
+        frame.data.insert(frame.data.end(), block, block + length);
+    }
+}
+
 } // namespace
 
 bool recoverFrame(FecFrame& frame) {
@@ -90,53 +143,10 @@ bool recoverFrame(FecFrame& frame) {
     if (!plan) {
         return false;
     }
-
-    // Region arithmetic runs on whole blocks of a multiple of 16 bytes. A payload that fills
-    // such a block by itself and is 16-byte aligned like the buffer is used where it lies; the
-    // others are copied into zero-padded blocks (the sender padded with zeros too).
     const size_t blockSize = roundUp16(static_cast<size_t>(frame.shardSize));
-    std::vector<uint8_t*> sources(plan->sources.size());
-    std::vector<uint8_t*> outputs(plan->outputs.size());
-    size_t copies = 0;
-    for (size_t c = 0; c < sources.size(); ++c) {
-        const std::vector<uint8_t>& payload = frame.slots[plan->sources[c]]->payload;
-        if (!usableInPlace(payload, blockSize)) {
-            ++copies;
-        }
-    }
-    auto buffer = std::make_unique_for_overwrite<uint8_t[]>((copies + outputs.size()) * blockSize);
-    uint8_t* next = buffer.get();
-    for (size_t c = 0; c < sources.size(); ++c) {
-        std::vector<uint8_t>& payload = frame.slots[plan->sources[c]]->payload;
-        if (usableInPlace(payload, blockSize)) {
-            sources[c] = payload.data();
-            continue;
-        }
-        sources[c] = next;
-        next += blockSize;
-        std::memcpy(sources[c], payload.data(), payload.size());
-        std::memset(sources[c] + payload.size(), 0, blockSize - payload.size());
-    }
-    for (uint8_t*& output : outputs) {
-        output = next;
-        next += blockSize;
-    }
-    applyPlan(*plan, sources, outputs, blockSize);
-
-    // Joined in index order, each block cut to the length its index holds in the frame.
-    frame.data.reserve(frame.frameLength);
-    size_t nextLost = 0;
-    for (int i = 0; i < frame.k; ++i) {
-        const auto length = static_cast<size_t>(
-            fecPayloadLengthAt(i, frame.k, frame.m, frame.shardSize, frame.frameLength));
-        const uint8_t* block = nullptr;
-        if (frame.slots[i]) {
-            block = frame.slots[i]->payload.data();
-        } else {
-            block = outputs[nextLost++];
-        }
-        frame.data.insert(frame.data.end(), block, block + length);
-    }
+    const Blocks blocks = layOutBlocks(frame, *plan, blockSize);
+    applyPlan(*plan, blocks.sources, blocks.outputs, blockSize);
+    joinDataBlocks(frame, blocks.outputs);
     stream_stats::countRepairedBlock();
     return true;
 }

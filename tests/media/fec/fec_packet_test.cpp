@@ -37,6 +37,8 @@ TEST(FecPacketParse, RejectsHeadersNoFrameCanHave) {
         {"k + m = 257", makeDatagram(1, 0, 200, 57, 16, 16, 3200, 16), false},
         {"shard size 0", makeDatagram(1, 0, 1, 0, 0, 0, 0, 0), false},
         {"payload over the shard", makeDatagram(1, 3, 3, 1, 1000, 1001, 2500, 1001), false},
+        {"beyond the frame, over the shard", makeDatagram(1, 9, 3, 1, 1000, 1001, 2500, 1001),
+         false},
         {"frame of 4 GiB", makeDatagram(1, 0, 3, 1, 1000, 1000, 0xFFFFFFFF, 1000), false},
         {"frame over k shards", makeDatagram(1, 0, 3, 1, 1000, 1000, 3001, 1000), false},
         {"frame that k - 1 shards hold", makeDatagram(1, 0, 3, 1, 1000, 1000, 2000, 1000), false},
