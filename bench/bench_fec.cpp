@@ -5,8 +5,9 @@
 //  - Intel ISA-L, fed the inverse of the decoding matrix built from jerasure's Cauchy
 //    coefficients (both work in GF(2^8) with polynomial 0x11d), once inverting per frame and
 //    once with its tables prepared ahead, as recoverFrame keeps its plans.
-// Every variant does the receiver's whole job: zero-padded blocks in, the frame's bytes out.
-// Each checks in its set-up that it rebuilds the frame byte for byte.
+// Every variant does the receiver's whole job, the stored packets in and the frame's bytes out,
+// and checks in its set-up that it rebuilds the frame byte for byte (ISA-L also against
+// recoverFrame's output).
 //
 // Shapes (k, m, shard size): (8, 2, 1400), (20, 4, 1400), (40, 8, 1200), each losing m data
 // packets spread over the frame (the most the parity repairs), and a single lost data packet.
