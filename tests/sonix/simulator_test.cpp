@@ -27,6 +27,8 @@ protected:
         client.reset();
         // Nothing of the client is left: no thread, no descriptor.
         if (inside) {
+            report("threads after", nettest::threadCount(), "");
+            report("descriptors after", nettest::openDescriptorCount(), "");
             EXPECT_EQ(nettest::threadCount(), threadsBefore);
             EXPECT_EQ(nettest::openDescriptorCount(), descriptorsBefore);
         }
@@ -34,8 +36,8 @@ protected:
         car.reset();
     }
     // Prints a measured figure for the report of the run.
-    static void report(const char* what, double seconds) {
-        std::cout << "[ measured ] " << what << ": " << seconds << " s\n";
+    static void report(const char* what, double value, const char* unit = "s") {
+        std::cout << "[ measured ] " << what << ": " << value << " " << unit << "\n";
     }
 
     std::unique_ptr<carclient::CarProcess> car;
@@ -77,6 +79,10 @@ TEST_F(SonixSimulator, SessionStaysUpStreamsAndChangesSettings) {
     EXPECT_GE(t.statusByte1, 60u);
     EXPECT_TRUE(client->isConnected());
     EXPECT_EQ(client->cachedWifiConfig().ssid, "carsim");
+    report("threads before connecting", threadsBefore, "");
+    report("threads while connected", nettest::threadCount(), "");
+    report("descriptors before connecting", descriptorsBefore, "");
+    report("descriptors while connected", nettest::openDescriptorCount(), "");
 
     EXPECT_EQ(client->startStreaming(), 0);
     EXPECT_TRUE(client->isStreaming());
