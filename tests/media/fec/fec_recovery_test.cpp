@@ -138,14 +138,18 @@ TEST(FecDecodePlanCache, KeepsItsCapacityDropsTheLeastRecentlyUsedAndSparesHeldP
 
 TEST(FecRecovery, ReceiversOnSeveralThreadsRepairTheirOwnFramesExactly) {
     // Different shapes per thread, so the shared plan store sees misses, hits and evictions
-    // from all of them at once.
+    // from all of them at once. The frames are made first: the simulator's encoder is not meant
+    // to start up on several threads at once.
     const Shape shapes[] = {{8, 2, 64, 3}, {12, 3, 80, 0}, {20, 4, 48, 13}, {6, 6, 32, 9}};
+    std::vector<SentFrame> frames;
+    for (const Shape& s : shapes) {
+        frames.push_back(packetizeFrame(s.k, s.m, s.shard, s.shortBy));
+    }
     std::vector<std::string> faults(std::size(shapes));
     std::vector<std::thread> threads;
     for (size_t t = 0; t < std::size(shapes); ++t) {
         threads.emplace_back([&, t] {
             const Shape& s = shapes[t];
-            const SentFrame sent = packetizeFrame(s.k, s.m, s.shard, s.shortBy);
             for (int round = 0; round < 40 && faults[t].empty(); ++round) {
                 std::vector<int> lost;
                 for (int i = 0; i < s.m; ++i) {
@@ -153,7 +157,7 @@ TEST(FecRecovery, ReceiversOnSeveralThreadsRepairTheirOwnFramesExactly) {
                 }
                 std::sort(lost.begin(), lost.end());
                 lost.erase(std::unique(lost.begin(), lost.end()), lost.end());
-                faults[t] = receiveWithLosses(sent, lost);
+                faults[t] = receiveWithLosses(frames[t], lost);
             }
         });
     }
