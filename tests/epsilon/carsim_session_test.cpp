@@ -86,6 +86,9 @@ protected:
         descriptorsBefore = nettest::openDescriptorCount();
     }
     void expectNothingLeft() {
+        std::cout << "[ figures  ] threads " << threadsBefore << " -> " << nettest::threadCount()
+                  << ", descriptors " << descriptorsBefore << " -> "
+                  << nettest::openDescriptorCount() << "\n";
         EXPECT_EQ(nettest::threadCount(), threadsBefore);
         EXPECT_EQ(nettest::openDescriptorCount(), descriptorsBefore);
     }
@@ -117,6 +120,8 @@ TEST_P(CarsimSession, ConnectsStreamsChangesWifiAndLeavesNothingBehind) {
         MdVideoClientEpsilon client(&listener, GetParam().timing);
         ASSERT_EQ(connect(client), MdvErrorNone);
         EXPECT_EQ(client.cachedWifiConfig().ssid, "carsim");
+        std::cout << "[ figures  ] connected: threads " << nettest::threadCount()
+                  << ", descriptors " << nettest::openDescriptorCount() << "\n";
         ASSERT_TRUE(nettest::waitFor(
             [&] { return countOf(loggedRequests(logs.file()), "heartbeat") >= 3; }));
         EXPECT_TRUE(client.isConnected());

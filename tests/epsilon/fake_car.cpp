@@ -90,11 +90,6 @@ void FakeCar::on(const std::string& command, Handler handler) {
     handlers[command] = std::move(handler);
 }
 
-void FakeCar::fallSilent() {
-    std::lock_guard lock(mutex);
-    silent = true;
-}
-
 json FakeCar::okReply(const json& request, const json& members) {
     json reply = members;
     reply["resp_status"] = 0;
@@ -220,28 +215,23 @@ void FakeCar::run() noexcept {
 void FakeCar::handle(const std::string& text) {
     const json request = json::parse(text, nullptr, false);
     const std::string command = request.is_object() ? request.value("command", "") : "";
-    Handler handler;
-    bool answerPlainly = false;
+    std::optional<Handler> handler;
     {
         std::lock_guard lock(mutex);
         received.push_back({request, Clock::now()});
-        const auto found = handlers.find(command);
-        if (found != handlers.end()) {
+        if (const auto found = handlers.find(command); found != handlers.end()) {
             handler = found->second;
-        } else {
-            answerPlainly = !silent;
-        }
-        if (silent) {
-            handler = nullptr;
         }
     }
     if (handler) {
-        handler(*this, request);
-    } else if (answerPlainly && command == "get_device_config") {
+        if (*handler) {
+            (*handler)(*this, request);
+        }
+    } else if (command == "get_device_config") {
         answerOk(request, standardConfig());
-    } else if (answerPlainly && command == "heartbeat") {
+    } else if (command == "heartbeat") {
         answerOk(request, {{"data", "0001020304"}});
-    } else if (answerPlainly) {
+    } else {
         answerOk(request);
     }
     std::lock_guard lock(mutex);

@@ -42,8 +42,6 @@ public:
 
     // Replaces the handler of `command`; a null handler leaves the request unanswered.
     void on(const std::string& command, Handler handler);
-    // Leaves every request unanswered from now on.
-    void fallSilent();
 
     // For handlers. The answer in one write.
     void answer(const json& reply);
@@ -88,7 +86,6 @@ private:
 
     std::mutex mutex;
     std::map<std::string, Handler> handlers; // guarded by mutex
-    bool silent = false;                     // guarded by mutex
     std::vector<Request> received;           // guarded by mutex
     std::map<std::string, size_t> handled;   // guarded by mutex
 
