@@ -107,7 +107,7 @@ private:
                          nlohmann::json& response);
     bool queueJsonCommand(const nlohmann::json& request, JsonCallback callback);
     bool executeJsonCommand(const nlohmann::json& request, JsonRespStatus& status,
-                            nlohmann::json& response);
+                            nlohmann::json& response) noexcept;
     void commandWorker() noexcept;
     static void failCommand(PendingCommand& command);
 

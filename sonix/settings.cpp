@@ -21,7 +21,7 @@ constexpr int kWifiRestartPauseMs = 2000;
 // The microcontroller firmware from which the car takes a motor state in its configuration.
 constexpr int kMotorStateFirmware = 0x0101;
 
-std::string unsetToEmpty(std::string text) {
+std::string unsetToEmpty(const std::string& text) {
     return text == kUnset ? std::string() : text;
 }
 } // namespace

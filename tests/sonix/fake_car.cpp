@@ -77,7 +77,7 @@ Reply answer(json body) {
     return [bytes](const json&) { return std::optional<std::string>(bytes); };
 }
 
-Reply rawAnswer(std::string bytes) {
+Reply rawAnswer(const std::string& bytes) {
     return [bytes](const json&) { return std::optional<std::string>(bytes); };
 }
 
@@ -231,11 +231,15 @@ void FakeCar::serve() noexcept {
         if (::poll(slots, current >= 0 ? 3 : 2, 100) <= 0) {
             continue;
         }
-        if (slots[1].revents & POLLIN) {
-            acceptClient();
-        }
-        if (current >= 0 && (slots[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-            readClient();
+        try {
+            if (slots[1].revents & POLLIN) {
+                acceptClient();
+            }
+            if (current >= 0 && (slots[2].revents & (POLLIN | POLLHUP | POLLERR))) {
+                readClient();
+            }
+        } catch (...) {
+            // A request the car cannot handle goes unanswered, as a real car's would.
         }
     }
 }

@@ -20,9 +20,9 @@ namespace sonix_test {
 // What the car does with one request: answer bytes, or none to stay silent.
 using Reply = std::function<std::optional<std::string>(const nlohmann::json& request)>;
 
-Reply answer(nlohmann::json body);  // body with "resp_status" 0 added unless present
-Reply rawAnswer(std::string bytes); // exactly these bytes
-Reply silence();                    // never answers
+Reply answer(nlohmann::json body);         // body with "resp_status" 0 added unless present
+Reply rawAnswer(const std::string& bytes); // exactly these bytes
+Reply silence();                           // never answers
 
 class FakeCar {
 public:

@@ -118,7 +118,7 @@ TEST_F(SonixSimulator, FirmwareUploadReportsProgressToTheEnd) {
     startCar({"--fw-install-seconds", "1"});
     ASSERT_EQ(client->connect(loopbackCar()), MdvErrorNone);
     FirmwareCatalogue::instance().replace(
-        {{{1, 0x0206}}, [](int) { return std::vector<uint8_t>(256 * 1024, 0x5A); }});
+        {{{1, 0x0206}}, [](int) { return std::vector<uint8_t>(size_t{256} << 10, 0x5A); }});
     std::vector<float> progress;
     const auto start = Clock::now();
     EXPECT_EQ(client->updateFirmware([&](float value) { progress.push_back(value); }), 0);
