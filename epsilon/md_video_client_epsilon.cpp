@@ -164,9 +164,9 @@ void MdVideoClientEpsilon::heartbeatLoop() noexcept {
     }
 }
 
-// INTERIM, until the media receiver is in place: every datagram is taken off the media queue and
-// dropped, so the queue (which has no limit) does not grow while the car streams. The receiver
-// takes over each packet where it is dropped now; it asks for key frames with requestKeyFrame.
+// Every datagram is taken off the media queue (which has no limit), also while the car is not
+// told to stream; only those of a running stream reach the receiver, which asks for key frames
+// with requestKeyFrame.
 void MdVideoClientEpsilon::mediaReceiveLoop() noexcept {
     try {
         while (running) {
@@ -178,7 +178,7 @@ void MdVideoClientEpsilon::mediaReceiveLoop() noexcept {
             if (streaming != 1) {
                 continue;
             }
-            // Dropped here for now.
+            receiver.onPacket(*packet);
         }
     } catch (...) {
         // The media thread ends; the connection goes on without video.
@@ -190,6 +190,7 @@ void MdVideoClientEpsilon::mediaReceiveLoop() noexcept {
 }
 
 void MdVideoClientEpsilon::resetReceiveState() {
+    receiver.reset();
     streaming = 0;
 }
 

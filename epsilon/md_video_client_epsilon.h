@@ -36,6 +36,7 @@
 #include "client/command_queue.h"
 #include "client/md_video_client.h"
 #include "client/periodic_wake.h"
+#include "media/receiver/media_receiver.h"
 #include "net/net_manager.h"
 
 class MdVideoClientEpsilon : public MdVideoClient {
@@ -149,6 +150,13 @@ private:
 
     // 1 while the car is told to stream; the media thread reads it for every packet.
     std::atomic<int> streaming{0};
+    // The media thread's frame assembly; a stream start resets it from the caller's thread.
+    CallbackSink receiverSink{
+        [this](int32_t number, int64_t timestamp, const std::vector<uint8_t>& unit) {
+            deliverFrame(number, timestamp, unit);
+        },
+        [this] { requestKeyFrame(); }};
+    MediaReceiver receiver{MediaReceiver::Family::Zoderiv, receiverSink};
     CommandQueue<PendingCommand> commandQueue;
     int nextTag = 0; // guarded by exchangeMutex
 };

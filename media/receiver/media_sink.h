@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "media/h264/slice_trailer.h"
@@ -20,4 +22,31 @@ public:
 
 protected:
     ~MediaSink() = default;
+};
+
+// A sink made of three functions, for a client that hands each call on to its own operations.
+class CallbackSink final : public MediaSink {
+public:
+    using Deliver = std::function<void(int32_t, int64_t, const std::vector<uint8_t>&)>;
+
+    CallbackSink(Deliver deliver, std::function<void()> keyFrame,
+                 std::function<void(SliceTrailerBytes)> trailer = {})
+        : deliver(std::move(deliver)), keyFrame(std::move(keyFrame)),
+          trailer(std::move(trailer)) {}
+
+    void deliverFrame(int32_t frameNumber, int64_t timestamp,
+                      const std::vector<uint8_t>& accessUnit) override {
+        deliver(frameNumber, timestamp, accessUnit);
+    }
+    void requestKeyFrame() override { keyFrame(); }
+    void onSliceTrailer(SliceTrailerBytes bytes) override {
+        if (trailer) {
+            trailer(bytes);
+        }
+    }
+
+private:
+    const Deliver deliver;
+    const std::function<void()> keyFrame;
+    const std::function<void(SliceTrailerBytes)> trailer;
 };
