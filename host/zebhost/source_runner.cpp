@@ -49,6 +49,7 @@ bool SourceRunner::createSources() {
             continue;
         }
         instance.created = true;
+        instance.createdNs = os_gettime_ns();
         instance.canvas = zeb_canvas_create(1280, 720);
         if (settings_.activate && info_.activate) {
             info_.activate(instance.data);
@@ -75,6 +76,12 @@ void SourceRunner::renderAll(float seconds) {
             info_.video_render(instance.data, zeb_get_base_effect(ZEB_EFFECT_DEFAULT));
         }
         zeb_canvas_end(instance.canvas);
+        if (!instance.firstUploadSeen && zeb_canvas_get_stats(instance.canvas).uploads > 0) {
+            // How long the user waited for the first picture: what a source is judged by.
+            instance.firstUploadSeen = true;
+            fprintf(stderr, "zebhost: source %d: first picture %.0f ms after its creation\n",
+                    instance.index, (os_gettime_ns() - instance.createdNs) / 1e6);
+        }
         // Only this thread draws into the canvas, so it can be read without the graphics lock.
         if (recorder_ && instance.index == 0) {
             recorder_->addFrame(zeb_canvas_pixels(instance.canvas));

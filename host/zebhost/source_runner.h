@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -49,6 +50,8 @@ private:
         zeb_canvas_t* canvas = nullptr; // null for a failed create
         bool activated = false;
         bool shown = false;
+        uint64_t createdNs = 0;     // host clock
+        bool firstUploadSeen = false;
     };
 
     void renderLoop(const std::atomic<bool>& stop) noexcept;
