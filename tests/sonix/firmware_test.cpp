@@ -71,6 +71,16 @@ TEST_F(SonixFirmware, NothingIsOfferedWithoutAConnectionOrAnImage) {
     }
 }
 
+TEST_F(SonixFirmware, VersionTextsAreBoundedTo127Characters) {
+    json parameters = healthyAnswers()["getdeviceparameter"];
+    parameters["fwversion"] = "V_" + std::string(300, '9') + "_37B_X_Y";
+    car.on("getdeviceparameter", answer(parameters));
+    connectOrFail();
+    const auto versions = client->getFirmwareVersions();
+    ASSERT_EQ(versions.size(), 2u);
+    EXPECT_EQ(versions[0].second, "v" + std::string(126, '9'));
+}
+
 TEST_F(SonixFirmware, MicrocontrollerImageIsPushedWholeAndInstalledWithProgressToTheEnd) {
     int polls = 0;
     car.on("mendrel_fwupdatestatus", [&polls](const json&) {
