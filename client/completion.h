@@ -7,11 +7,11 @@
 
 class Completion {
 public:
+    // Notifies under the lock: a waiter that owns the completion may destroy it as soon as it
+    // sees done_, which it cannot before this call has released the lock.
     void signal() {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
+        std::lock_guard lock(mutex_);
+        done_ = true;
         changed_.notify_all();
     }
 

@@ -104,8 +104,12 @@ MdvError MdVideoClientSonix::openLink(const sockaddr_storage& address) {
         auxMediaSocket = media4501;
         wheelSocket = wheel19267;
     }
-    media->setPacketHandler(
-        [this](std::unique_ptr<NetPacket> packet) { onMediaPacket(std::move(packet)); });
+    // Datagrams of the second media socket (port 4501) carry nothing the receiver uses.
+    media->setPacketHandler([this, media4500](std::unique_ptr<NetPacket> packet) {
+        if (packet->socket == media4500) {
+            onMediaPacket(std::move(packet));
+        }
+    });
     auto session = std::make_shared<RtspSession>(manager, media, media4500, media4501);
     std::lock_guard lock(linkMutex);
     rtsp = std::move(session);
@@ -315,13 +319,24 @@ bool MdVideoClientSonix::sendWheelControl(float first, float second) {
 // ---- Media path -------------------------------------------------------------------------------
 
 void MdVideoClientSonix::onMediaPacket(std::unique_ptr<NetPacket> packet) {
-    // Interim: the media receiver (frame assembly, error correction, delivery) is not part of
-    // this client yet, so video datagrams are dropped here, on the poll thread.
-    packet.reset();
+    // On the poll thread: the receiver repairs, delivers and decodes here, and asks for key
+    // frames without waiting (this thread alone delivers the control channel's answers).
+    receiver.onPacket(*packet);
 }
 
 void MdVideoClientSonix::resetReceiveState() {
+    receiver.reset();
     streaming = 0;
+}
+
+void MdVideoClientSonix::parseSliceTrailer(SliceTrailerBytes trailer) {
+    const std::optional<SliceTelemetry> values = readSliceTrailer(trailer);
+    if (!values) {
+        return;
+    }
+    updateTelemetry([&values](MdvTelemetry& t) { storeSliceTelemetry(*values, t); });
+    applyDeviceFlags(values->deviceFlags);
+    notifyTelemetry();
 }
 
 void MdVideoClientSonix::notifyLostFrame() {

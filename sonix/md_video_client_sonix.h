@@ -28,6 +28,7 @@
 #include "client/command_queue.h"
 #include "client/md_video_client.h"
 #include "client/periodic_wake.h"
+#include "media/receiver/media_receiver.h"
 #include "net/net_manager.h"
 #include "sonix/firmware_catalogue.h"
 #include "sonix/protocol/answer.h"
@@ -138,10 +139,13 @@ private:
                          const std::function<void(float)>& report, float mcuShare, float share);
     int microcontrollerVersion() const;
 
-    // Media path. The receiver is not part of this client yet (see onMediaPacket).
+    // Media path: the receiver runs on the poll thread, inside the media connection's handler.
     void onMediaPacket(std::unique_ptr<NetPacket> packet);
     void resetReceiveState();
     void notifyLostFrame();
+    // A slice's telemetry trailer: a valid one updates the status block and the device flags,
+    // and is reported to the listener.
+    void parseSliceTrailer(SliceTrailerBytes trailer);
 
     const WallClock wallClock;
     FirmwareTiming firmwareTiming;
@@ -194,4 +198,13 @@ private:
     // Streaming.
     std::mutex streamMutex; // serialises start, stop and the isStreaming query
     std::atomic<int> streaming{0};
+
+    // Frame assembly of the video datagrams; a stream start resets it from the caller's thread.
+    CallbackSink receiverSink{
+        [this](int32_t number, int64_t timestamp, const std::vector<uint8_t>& unit) {
+            deliverFrame(number, timestamp, unit);
+        },
+        [this] { notifyLostFrame(); },
+        [this](SliceTrailerBytes trailer) { parseSliceTrailer(trailer); }};
+    MediaReceiver receiver{MediaReceiver::Family::Sonix, receiverSink};
 };
