@@ -64,13 +64,18 @@ void DrivonClient::onVideoFrame(int32_t /*frameNumber*/, int64_t /*timestamp*/,
                                 const std::vector<uint8_t>& accessUnit) noexcept {
     try {
         // Decoded whatever the flags say, so the decoder's reference pictures stay current.
-        if (!decoder->decodeFrame(accessUnit)) {
+        // Converted straight into a buffer the renderer handed back, and moved into the queue:
+        // a picture is written once and never copied on its way to the texture.
+        if (nextPicture.empty()) {
+            nextPicture = pictures.takeSpare();
+        }
+        if (!decoder->decodeFrame(accessUnit, nextPicture)) {
             return;
         }
-        // The flags are read again under the queue's lock: a hide or deactivate that lands
-        // while this picture was decoded must not find it queued afterwards.
+        // The flags are read under the queue's lock: a hide or deactivate that lands while
+        // this picture was decoded must not find it queued afterwards.
         const auto wanted = [this] { return active && !hidden; };
-        if (pictures.push(decoder->rgba(), wanted) == PictureQueue::PushResult::Cleared) {
+        if (pictures.push(nextPicture, wanted) == PictureQueue::PushResult::Cleared) {
             blog(LOG_DEBUG, "[drivon] Buffered too many frames, clearing\n");
         }
     } catch (const std::bad_alloc&) {
@@ -91,6 +96,7 @@ void DrivonClient::render() noexcept {
             // At most one picture per call; with none queued the texture shows the last one.
             if (std::optional<std::vector<uint8_t>> picture = pictures.takeFront()) {
                 textures->uploadFrame(*picture);
+                pictures.recycle(std::move(*picture));
             }
             textures->drawFrame();
             break;

@@ -73,6 +73,9 @@ private:
     std::unique_ptr<Drivon> link;
     std::unique_ptr<FrameDecoder> decoder;
     PictureQueue pictures;
+    // The buffer the next picture is converted into; only the thread that delivers frames
+    // (one at a time) touches it.
+    std::vector<uint8_t> nextPicture;
     std::unique_ptr<SourceTextures> textures;
     PassOverList passedOver; // device thread only
 

@@ -44,7 +44,8 @@ FrameDecoder::~FrameDecoder() {
     sws_freeContext(scaler);
 }
 
-bool FrameDecoder::decodeFrame(const std::vector<uint8_t>& accessUnit) {
+bool FrameDecoder::decodeFrame(const std::vector<uint8_t>& accessUnit,
+                               std::vector<uint8_t>& picture) {
     // An empty packet is the decoder's end-of-stream signal: after it the decoder accepts
     // nothing more, so an empty access unit must never reach it.
     if (accessUnit.empty() || accessUnit.size() > size_t{INT_MAX}) {
@@ -61,22 +62,60 @@ bool FrameDecoder::decodeFrame(const std::vector<uint8_t>& accessUnit) {
     if (avcodec_receive_frame(context, frame) != 0) {
         return false;
     }
-    return convertFrame();
+    return convertFrame(picture);
 }
 
-bool FrameDecoder::convertFrame() {
+namespace {
+// The scaler knows the full-range "J" formats only under their plain names (it renames them
+// while it sets up), so a cached context made for a J name never matches it again and would be
+// rebuilt for every picture. The plain name with the range given explicitly matches.
+AVPixelFormat plainFormat(AVPixelFormat format, bool& fullRange) {
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return format;
+    }
+}
+} // namespace
+
+bool FrameDecoder::convertFrame(std::vector<uint8_t>& picture) {
     // The texture is 1280 x 720, so every picture is scaled to that while it is converted;
     // the source format is whatever the stream carries (4:2:0, full-range 4:2:0, 4:2:2 ...).
-    scaler = sws_getCachedContext(
-        scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-        kOutputWidth, kOutputHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+    const AVPixelFormat format = plainFormat(static_cast<AVPixelFormat>(frame->format), fullRange);
+    SwsContext* const previous = scaler;
+    scaler = sws_getCachedContext(scaler, frame->width, frame->height, format, kOutputWidth,
+                                  kOutputHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr,
+                                  nullptr);
     if (!scaler) {
         return false;
     }
-    if (rgbaPicture.size() != kOutputBytes) {
-        rgbaPicture.resize(kOutputBytes);
+    const int range = fullRange ? 1 : 0;
+    if (scaler != previous || range != scalerRange) {
+        builds += scaler != previous ? 1 : 0;
+        const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+        sws_setColorspaceDetails(scaler, coefficients, range, coefficients, 1, 0, 1 << 16,
+                                 1 << 16);
+        scalerRange = range;
     }
-    uint8_t* const target[4] = {rgbaPicture.data(), nullptr, nullptr, nullptr};
+    if (picture.size() != kOutputBytes) {
+        picture.resize(kOutputBytes);
+    }
+    uint8_t* const target[4] = {picture.data(), nullptr, nullptr, nullptr};
     const int targetPitch[4] = {kOutputPitch, 0, 0, 0};
     const int rows =
         sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, target, targetPitch);

@@ -23,16 +23,18 @@ public:
     FrameDecoder(const FrameDecoder&) = delete;
     FrameDecoder& operator=(const FrameDecoder&) = delete;
 
-    // Feeds one Annex B access unit; true when a new picture is in rgba(). The decoder may
-    // hold a picture back until a later access unit arrives.
-    bool decodeFrame(const std::vector<uint8_t>& accessUnit);
+    // Feeds one Annex B access unit; true when a new picture was converted into `picture`:
+    // kOutputBytes, rows packed. A buffer of that size (a picture the renderer handed back) is
+    // written over as it is; any other is resized first. The decoder may hold a picture back
+    // until a later access unit arrives.
+    bool decodeFrame(const std::vector<uint8_t>& accessUnit, std::vector<uint8_t>& picture);
 
-    // The last converted picture: kOutputBytes, rows packed, empty before the first picture.
-    const std::vector<uint8_t>& rgba() const { return rgbaPicture; }
+    // How often the scaling context was built: once per stream shape, not once per picture.
+    int scalerBuilds() const { return builds; }
 
 private:
     FrameDecoder() = default;
-    bool convertFrame();
+    bool convertFrame(std::vector<uint8_t>& picture);
 
     const AVCodec* codec = nullptr;
     AVCodecContext* context = nullptr;
@@ -40,5 +42,6 @@ private:
     // One per decoder: instances decode on their own client threads at the same time, and a
     // scaling context must not be used by two threads at once.
     SwsContext* scaler = nullptr;
-    std::vector<uint8_t> rgbaPicture;
+    int scalerRange = -1; // the source range the scaler was set up for
+    int builds = 0;
 };

@@ -1,24 +1,18 @@
 #include "source/picture_queue.h"
 
-PictureQueue::PushResult PictureQueue::push(const std::vector<uint8_t>& picture,
+PictureQueue::PushResult PictureQueue::push(std::vector<uint8_t>& picture,
                                             const std::function<bool()>& wanted) {
+    std::deque<std::vector<uint8_t>> dropped; // freed after the lock is released
+    std::lock_guard lock(queueMutex);
     if (!wanted()) {
-        return PushResult::Unwanted; // spares the copy; the answer is checked again below
+        return PushResult::Unwanted;
     }
-    std::vector<uint8_t> copy(picture); // copied before the lock: the render thread waits less
-    std::deque<std::vector<uint8_t>> dropped;
-    {
-        std::lock_guard lock(queueMutex);
-        if (!wanted()) {
-            return PushResult::Unwanted;
-        }
-        frameQueue.push_back(std::move(copy));
-        if (frameQueue.size() <= kMaxQueuedFrames) {
-            return PushResult::Queued;
-        }
-        dropped.swap(frameQueue);
+    frameQueue.push_back(std::move(picture));
+    if (frameQueue.size() <= kMaxQueuedFrames) {
+        return PushResult::Queued;
     }
-    // The dropped pictures are freed here, after the lock is released.
+    dropped.swap(frameQueue);
+    keepSpares(dropped);
     return PushResult::Cleared;
 }
 
@@ -32,13 +26,41 @@ std::optional<std::vector<uint8_t>> PictureQueue::takeFront() {
     return picture;
 }
 
+void PictureQueue::recycle(std::vector<uint8_t>&& picture) {
+    std::vector<uint8_t> dropped; // freed after the lock is released
+    std::lock_guard lock(queueMutex);
+    if (spares.size() < kMaxSpares) {
+        spares.push_back(std::move(picture));
+    } else {
+        dropped = std::move(picture);
+    }
+}
+
+std::vector<uint8_t> PictureQueue::takeSpare() {
+    std::lock_guard lock(queueMutex);
+    if (spares.empty()) {
+        return {};
+    }
+    std::vector<uint8_t> spare = std::move(spares.back());
+    spares.pop_back();
+    return spare;
+}
+
 void PictureQueue::clear() {
     std::deque<std::vector<uint8_t>> dropped; // outlives the lock: freed after unlocking
     std::lock_guard lock(queueMutex);
     dropped.swap(frameQueue);
+    keepSpares(dropped);
 }
 
 size_t PictureQueue::size() const {
     std::lock_guard lock(queueMutex);
     return frameQueue.size();
+}
+
+void PictureQueue::keepSpares(std::deque<std::vector<uint8_t>>& discarded) {
+    while (!discarded.empty() && spares.size() < kMaxSpares) {
+        spares.push_back(std::move(discarded.back()));
+        discarded.pop_back();
+    }
 }

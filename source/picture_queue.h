@@ -18,17 +18,29 @@ public:
 
     enum class PushResult { Queued, Cleared, Unwanted };
 
-    // Appends a copy of picture if `wanted` still holds under the queue's lock (Unwanted
-    // otherwise); past the limit the whole queue, the new picture included, is discarded. A
-    // change that makes `wanted` false and then clears the queue therefore leaves it empty: no
-    // picture decoded before the change can land after it.
-    PushResult push(const std::vector<uint8_t>& picture, const std::function<bool()>& wanted);
+    // Buffers kept for the decoder to convert into: pictures the renderer has uploaded, or
+    // that were discarded. With them no picture costs an allocation once the stream runs.
+    static constexpr size_t kMaxSpares = 3;
+
+    // Moves the picture in if `wanted` still holds under the queue's lock; otherwise it stays
+    // with the caller (Unwanted). Past the limit the whole queue, the new picture included, is
+    // discarded. A change that makes `wanted` false and then clears the queue therefore leaves
+    // it empty: no picture decoded before the change can land after it.
+    PushResult push(std::vector<uint8_t>& picture, const std::function<bool()>& wanted);
     // Takes the oldest picture out, if any.
     std::optional<std::vector<uint8_t>> takeFront();
+    // A picture the renderer is done with: kept as a spare while there is room.
+    void recycle(std::vector<uint8_t>&& picture);
+    // A spare buffer for the next picture; empty when there is none.
+    std::vector<uint8_t> takeSpare();
     void clear();
     size_t size() const;
 
 private:
+    // Keeps what fits of `discarded` as spares; the rest is freed after the lock is released.
+    void keepSpares(std::deque<std::vector<uint8_t>>& discarded);
+
     mutable std::mutex queueMutex;
     std::deque<std::vector<uint8_t>> frameQueue; // guarded by queueMutex
+    std::vector<std::vector<uint8_t>> spares;    // guarded by queueMutex
 };

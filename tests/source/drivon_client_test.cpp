@@ -1,7 +1,9 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <png.h>
+#include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -153,26 +155,62 @@ TEST_F(DrivonClientTest, ActivateDeactivateShowAndHideEachEmptyTheQueue) {
     expectEmptiedBy("deactivate", [&] { client->setActive(false); });
 }
 
-// A hide or deactivate that lands after a decoded picture was judged wanted, but before it was
-// queued, clears the queue; the picture must not land in it afterwards.
-TEST(PictureQueue, PictureJudgedWantedJustBeforeAHideIsNotQueuedAfterIt) {
+// A hide or deactivate (flag change, then a clear of the queue) that lands while a picture is
+// being queued must find it in the queue and clear it, or be seen by the queueing: the picture
+// is judged wanted under the queue's lock. Here the hide starts while the picture is judged; a
+// judgement made outside the lock would let the clear finish first and the picture land after
+// it. Only the buffer of a queued picture is taken.
+TEST(PictureQueue, APictureBeingQueuedNeverLandsAfterAHideThatBeganMeanwhile) {
     PictureQueue queue;
-    const std::vector<uint8_t> picture(16, 0xAB);
-    bool visible = true;
-    int asked = 0;
+    std::vector<uint8_t> picture(16, 0xAB);
+    EXPECT_EQ(queue.push(picture, [] { return false; }), PictureQueue::PushResult::Unwanted);
+    EXPECT_EQ(picture.size(), 16u) << "an unwanted picture stays with the caller";
+
+    std::atomic<bool> visible{true};
+    std::thread hide;
+    std::promise<void> cleared;
+    auto clearedFuture = cleared.get_future();
     const auto wanted = [&] {
-        const bool answer = visible;
-        if (++asked == 1) {
-            visible = false; // the hide, with its clearing, lands right after this answer
+        hide = std::thread([&] {
+            visible = false;
             queue.clear();
-        }
-        return answer;
+            cleared.set_value();
+        });
+        // Under the lock the clear cannot finish before the push is done.
+        clearedFuture.wait_for(std::chrono::milliseconds(200));
+        return true; // judged before the hide
     };
-    EXPECT_EQ(queue.push(picture, wanted), PictureQueue::PushResult::Unwanted);
+    queue.push(picture, wanted);
+    hide.join();
     EXPECT_EQ(queue.size(), 0u);
-    visible = true;
-    EXPECT_EQ(queue.push(picture, wanted), PictureQueue::PushResult::Queued);
-    EXPECT_EQ(queue.takeFront(), picture);
+    // What the hide cleared became a spare buffer for the decoder.
+    EXPECT_EQ(queue.takeSpare().size(), 16u);
+}
+
+// Rendered pictures go back to the decoder as buffers to convert into, a few at most, so a
+// running stream allocates nothing per picture.
+TEST(PictureQueue, RenderedPicturesComeBackAsSpareBuffers) {
+    PictureQueue queue;
+    const auto always = [] { return true; };
+    std::vector<const uint8_t*> buffers;
+    for (size_t i = 0; i <= PictureQueue::kMaxSpares; ++i) {
+        std::vector<uint8_t> picture(8, static_cast<uint8_t>(i));
+        buffers.push_back(picture.data());
+        ASSERT_EQ(queue.push(picture, always), PictureQueue::PushResult::Queued);
+        EXPECT_TRUE(picture.empty()) << "moved in, not copied";
+    }
+    for (size_t i = 0; i <= PictureQueue::kMaxSpares; ++i) {
+        std::optional<std::vector<uint8_t>> picture = queue.takeFront();
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->data(), buffers[i]);
+        queue.recycle(std::move(*picture));
+    }
+    std::vector<const uint8_t*> spares;
+    for (std::vector<uint8_t> spare; !(spare = queue.takeSpare()).empty();) {
+        spares.push_back(spare.data());
+    }
+    EXPECT_EQ(spares.size(), PictureQueue::kMaxSpares);
+    EXPECT_EQ(spares.front(), buffers[PictureQueue::kMaxSpares - 1]) << "the latest comes first";
 }
 
 TEST_F(DrivonClientTest, ScanningAndConnectingFillTheFrameWithTheLogoOnTop) {

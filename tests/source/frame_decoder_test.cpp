@@ -37,12 +37,15 @@ TEST(FrameDecoder, DecodesEveryAccessUnitToA1280x720RgbaPictureAndSkipsEmptyOrBr
         ASSERT_EQ(units.size(), size_t(shape.frames));
         auto decoder = FrameDecoder::create();
         ASSERT_TRUE(decoder);
-        EXPECT_FALSE(decoder->decodeFrame(garbage));
+        std::vector<uint8_t> picture;
+        EXPECT_FALSE(decoder->decodeFrame(garbage, picture));
         for (const auto& unit : units) {
-            ASSERT_TRUE(decoder->decodeFrame(unit));
-            expectHalves(decoder->rgba(), shape);
+            ASSERT_TRUE(decoder->decodeFrame(unit, picture));
+            expectHalves(picture, shape);
             // An empty packet would put the decoder into end-of-stream for good.
-            EXPECT_FALSE(decoder->decodeFrame({}));
+            EXPECT_FALSE(decoder->decodeFrame({}, picture));
         }
+        // One scaling context for the whole stream, full-range ones included.
+        EXPECT_EQ(decoder->scalerBuilds(), 1);
     }
 }
