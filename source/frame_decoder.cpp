@@ -96,21 +96,23 @@ bool FrameDecoder::convertFrame(std::vector<uint8_t>& picture) {
     // The texture is 1280 x 720, so every picture is scaled to that while it is converted;
     // the source format is whatever the stream carries (4:2:0, full-range 4:2:0, 4:2:2 ...).
     bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
-    const AVPixelFormat format = plainFormat(static_cast<AVPixelFormat>(frame->format), fullRange);
-    SwsContext* const previous = scaler;
-    scaler = sws_getCachedContext(scaler, frame->width, frame->height, format, kOutputWidth,
-                                  kOutputHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr,
-                                  nullptr);
-    if (!scaler) {
-        return false;
-    }
-    const int range = fullRange ? 1 : 0;
-    if (scaler != previous || range != scalerRange) {
-        builds += scaler != previous ? 1 : 0;
+    const ScalerShape shape{frame->width, frame->height,
+                            plainFormat(static_cast<AVPixelFormat>(frame->format), fullRange),
+                            fullRange};
+    // Re-validated for every picture, rebuilt only when the stream's shape changes.
+    if (!scaler || !(shape == scalerShape)) {
+        scaler = sws_getCachedContext(scaler, shape.width, shape.height,
+                                      static_cast<AVPixelFormat>(shape.format), kOutputWidth,
+                                      kOutputHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
+                                      nullptr, nullptr);
+        if (!scaler) {
+            return false;
+        }
         const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
-        sws_setColorspaceDetails(scaler, coefficients, range, coefficients, 1, 0, 1 << 16,
-                                 1 << 16);
-        scalerRange = range;
+        sws_setColorspaceDetails(scaler, coefficients, shape.fullRange ? 1 : 0, coefficients, 1,
+                                 0, 1 << 16, 1 << 16);
+        scalerShape = shape;
+        ++builds;
     }
     if (picture.size() != kOutputBytes) {
         picture.resize(kOutputBytes);

@@ -42,6 +42,15 @@ private:
     // One per decoder: instances decode on their own client threads at the same time, and a
     // scaling context must not be used by two threads at once.
     SwsContext* scaler = nullptr;
-    int scalerRange = -1; // the source range the scaler was set up for
+    // What the scaler was built for: size, format (full-range formats under their plain names,
+    // the range given on its own) and range.
+    struct ScalerShape {
+        int width = 0;
+        int height = 0;
+        int format = -1;
+        bool fullRange = false;
+        bool operator==(const ScalerShape&) const = default;
+    };
+    ScalerShape scalerShape;
     int builds = 0;
 };
