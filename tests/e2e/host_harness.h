@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -33,6 +34,9 @@ struct LogLine {
 
     bool operator==(const LogLine& other) const {
         return level == other.level && text == other.text;
+    }
+    friend void PrintTo(const LogLine& line, std::ostream* out) {
+        *out << "[" << line.level << "] " << line.text;
     }
 };
 

@@ -30,7 +30,7 @@ TEST_P(FamilyStreams, ScansConnectsAndShowsTheCarsPictures) {
     EXPECT_GT(streaming.stats.solid_fills, 0u);
     EXPECT_EQ(streaming.stats.logo_draws, streaming.stats.renders);
     EXPECT_EQ(sequenceMismatch(host->log(source), {{connected()}}), "");
-    EXPECT_EQ(outputCount(network->output(1), "control connection from"), 1);
+    EXPECT_EQ(controlConnections(network->output(1)), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Family, FamilyStreams, ::testing::Values("sonix", "zoderiv"),
@@ -58,7 +58,7 @@ TEST_F(EndToEnd, TwoSourcesStreamTwoCarsEachItsOwn) {
     // The second may have seen the first one's car listed before the free one.
     EXPECT_EQ(sequenceMismatch(host->log(second), {{inUse(takenName), 0, 1}, {connected()}}), "");
     for (int car = 1; car <= 2; ++car) {
-        EXPECT_EQ(outputCount(network->output(car), "control connection from"), 1) << car;
+        EXPECT_EQ(controlConnections(network->output(car)), 1) << car;
         EXPECT_EQ(outputCount(network->output(car), "video to"), 1) << car;
     }
     EXPECT_EQ(logoMismatch(host->picture(first), logo()), "");

@@ -70,4 +70,9 @@ int outputCount(const std::string& output, const std::string& text) {
     return count;
 }
 
+int controlConnections(const std::string& output) {
+    return outputCount(output, "control connection from") -
+           outputCount(output, " ended: "); // each ended one has a line of its own
+}
+
 } // namespace e2e

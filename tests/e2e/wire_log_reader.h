@@ -17,5 +17,7 @@ int requestCount(const std::string& wireLog, const std::string& name);
 
 // How many lines the car's own output holds that contain `text`.
 int outputCount(const std::string& output, const std::string& text);
+// How many control connections the car accepted, by its own output.
+int controlConnections(const std::string& output);
 
 } // namespace e2e

@@ -1,0 +1,62 @@
+// Lost video datagrams: parity repairs scattered losses without a visible gap; bursts that
+// parity cannot repair make the source ask the car for a key frame and carry on from it.
+#include "tests/e2e/e2e_fixture.h"
+#include "tests/e2e/wire_log_reader.h"
+
+namespace e2e {
+namespace {
+
+struct Family {
+    const char* name;
+    const char* keyFrameRequest; // the control request that asks for a key frame
+
+    friend void PrintTo(const Family& family, std::ostream* out) { *out << family.name; }
+};
+
+class Loss : public EndToEnd, public ::testing::WithParamInterface<Family> {};
+
+TEST_P(Loss, ScatteredLossIsRepairedAndPicturesKeepFlowing) {
+    // Every tenth datagram lost, two parity datagrams a frame.
+    ASSERT_TRUE(network->addCar(car(GetParam().name, "car1", {"--loss", "10", "--parity", "2"})))
+        << network->error();
+    const int source = host->createSource();
+    ASSERT_GE(source, 0);
+    ASSERT_TRUE(waitStreaming(source));
+
+    // Three seconds of rendering: nearly every one of the car's frames makes it to the screen.
+    const zeb_canvas_stats start = host->stats(source);
+    const uint64_t passes = 3 * Host::kFramesPerSecond;
+    ASSERT_TRUE(
+        host->waitUntil([&] { return host->stats(source).renders >= start.renders + passes; }));
+    const Picture after = host->picture(source);
+    EXPECT_GE(after.stats.uploads - start.uploads, passes * 3 / 4)
+        << "of " << after.stats.renders - start.renders << " render passes";
+    EXPECT_EQ(patternMismatch(after), "");
+    EXPECT_EQ(sequenceMismatch(host->log(source), {{connected()}}), "");
+}
+
+TEST_P(Loss, BurstsMakeItAskForKeyFramesAndRecover) {
+    // Runs of 30 datagrams lost, far beyond what two parity datagrams repair.
+    ASSERT_TRUE(network->addCar(car(GetParam().name, "car1", {"--burst-loss", "30:1"})))
+        << network->error();
+    const int source = host->createSource();
+    ASSERT_GE(source, 0);
+    ASSERT_TRUE(waitStreaming(source));
+
+    const std::string request = GetParam().keyFrameRequest;
+    ASSERT_TRUE(host->waitUntil([&] { return requestCount(network->wireLog(1), request) >= 2; },
+                                2 * kBound))
+        << "no " << request << " request";
+    // Pictures again after the lost frames, whole ones.
+    ASSERT_TRUE(waitMorePictures(source, Host::kFramesPerSecond))
+        << patternMismatch(host->picture(source));
+    EXPECT_EQ(sequenceMismatch(host->log(source), {{connected()}}), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Family, Loss,
+                         ::testing::Values(Family{"sonix", "mendrel_request_keyframe"},
+                                           Family{"zoderiv", "force_iframe"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace e2e
