@@ -151,6 +151,10 @@ TEST_P(CarsimSession, ConnectsStreamsChangesWifiAndLeavesNothingBehind) {
         renamed.channel = 11;
         renamed.autoChannel = false;
         EXPECT_TRUE(client.setConfigWifi(renamed));
+        // Fire and forget: the request must have reached the car before the disconnect drops
+        // what is still queued (the short pause of the split-answer run does not promise that).
+        ASSERT_TRUE(nettest::waitFor(
+            [&] { return countOf(loggedRequests(logs.file()), "set_wifi_config") >= 1; }));
         client.disconnect();
         ASSERT_EQ(connect(client), MdvErrorNone); // read back from the car
         EXPECT_EQ(client.cachedWifiConfig().ssid, "renamed");

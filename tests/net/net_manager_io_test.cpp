@@ -81,7 +81,18 @@ TEST_F(NetManagerIo, EmptyDatagramIsDroppedQuietlyAndAFailedReceiveReports3014) 
     EXPECT_TRUE(errors.entries().empty());
 
     // A receive that fails: aimed at a port where nobody listens, the media socket gets the
-    // "port unreachable" answer as its pending error, which the next receive returns.
+    // "port unreachable" answer as its pending error, which the next receive returns. The poll
+    // thread is parked in a handler meanwhile, so its next read of the socket comes after
+    // these calls.
+    std::mutex gate;
+    std::unique_lock<std::mutex> closed(gate);
+    std::atomic<bool> parked{false};
+    media->setPacketHandler([&](Packet) {
+        parked = true;
+        std::lock_guard<std::mutex> wait(gate);
+    });
+    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("park")));
+    ASSERT_TRUE(waitFor([&] { return parked.load(); }));
     uint16_t unusedPort = 0;
     {
         UdpPeer gone;
@@ -91,6 +102,7 @@ TEST_F(NetManagerIo, EmptyDatagramIsDroppedQuietlyAndAFailedReceiveReports3014) 
     ASSERT_EQ(::connect(udp, reinterpret_cast<const sockaddr*>(&nowhere), addressLength(nowhere)),
               0);
     ASSERT_EQ(::send(udp, "x", 1, 0), 1);
+    closed.unlock();
     EXPECT_TRUE(errors.waitFor({{udp, kNetRecvfromFailed}}));
 }
 
