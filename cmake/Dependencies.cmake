@@ -1,4 +1,8 @@
 # Every dependency comes from a Debian package (scripts/install-deps.sh installs them).
+if(DRIVON_PORTABLE_ONLY)
+    include(${CMAKE_CURRENT_LIST_DIR}/PortableDependencies.cmake)
+    return()
+endif()
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale)
 # The MP4 container for zebhost's --record only; the module never links it.

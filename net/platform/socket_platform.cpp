@@ -2,7 +2,9 @@
 
 #ifdef _WIN32
 #include <iphlpapi.h>
+// SIO_UDP_CONNRESET: mstcpip.h in the Windows SDK, mswsock.h in MinGW-w64.
 #include <mstcpip.h>
+#include <mswsock.h>
 #else
 #include <cerrno>
 #include <ifaddrs.h>
@@ -218,8 +220,7 @@ ConnectStart startConnect(SocketHandle socket, const sockaddr_storage& address, 
     }
     // EINPROGRESS is the normal answer on a non-blocking socket; an interrupted connect goes on
     // in the background. waitWritable tells the rest.
-    return errno == EINPROGRESS || errno == EINTR ? ConnectStart::InProgress
-                                                  : ConnectStart::Failed;
+    return errno == EINPROGRESS || errno == EINTR ? ConnectStart::InProgress : ConnectStart::Failed;
 }
 
 int waitWritable(SocketHandle socket, int timeoutMs) {
