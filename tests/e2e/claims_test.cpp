@@ -60,7 +60,8 @@ TEST_F(EndToEnd, DestroyWhileStreamingReleasesTheCarThreadsAndDescriptors) {
     ASSERT_TRUE(waitStreaming(waiting));
     EXPECT_LT(host->destroySource(waiting), kDestroyBound);
 
-    EXPECT_TRUE(host->waitUntil([&] { return threadCount() == threads; }, std::chrono::seconds(2)))
+    // Joined threads leave the task list a moment after the join returns.
+    EXPECT_TRUE(host->waitUntil([&] { return threadCount() == threads; }, 200ms))
         << threadCount() << " threads, " << threads << " before";
     EXPECT_EQ(openDescriptorCount(), descriptors);
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -30,6 +31,14 @@ constexpr const char* kBridge = "dvbr0";
 // and a car started later would change it under the cars' address caches.
 constexpr const char* kBridgeHardwareAddress = "02:44:56:00:99:02";
 constexpr uint16_t kDiscoveryPort = 19266;
+
+// A car keeps its hardware address across restarts, as a real one does: the host's address
+// cache still knows the old one, and a new one would go unanswered until that entry expired.
+std::string hardwareAddress(int car) {
+    char text[18];
+    std::snprintf(text, sizeof text, "02:44:56:00:%02x:%02x", (car >> 8) & 0xFF, car & 0xFF);
+    return text;
+}
 
 std::string findProgram(const std::string& name) {
     if (name.find('/') != std::string::npos) {
@@ -303,10 +312,11 @@ bool CarNetwork::start(Car& car) {
         car.pid = pid;
         car.pidfd = openProcessFd(pid);
     }
-    bool linked = inOwnNamespace &&
-                  runProgram({"ip", "link", "add", car.link, "type", "veth", "peer", "name", "eth0",
-                              "netns", std::to_string(pid)}) == 0 &&
-                  runProgram({"ip", "link", "set", car.link, "master", kBridge, "up"}) == 0;
+    bool linked =
+        inOwnNamespace &&
+        runProgram({"ip", "link", "add", car.link, "type", "veth", "peer", "name", "eth0",
+                    "address", hardwareAddress(car.number), "netns", std::to_string(pid)}) == 0 &&
+        runProgram({"ip", "link", "set", car.link, "master", kBridge, "up"}) == 0;
     linked = linked && ::write(proceed[1], "g", 1) == 1;
     ::close(proceed[1]);
     if (!linked) {
