@@ -60,9 +60,13 @@ void DrivonClient::setHidden(bool flag) noexcept {
     pictures.clear();
 }
 
-void DrivonClient::onVideoFrame(int32_t /*frameNumber*/, int64_t /*timestamp*/,
+void DrivonClient::onVideoFrame(int32_t /*frameNumber*/, int64_t timestamp,
                                 const std::vector<uint8_t>& accessUnit) noexcept {
     try {
+        PictureObserver* const watcher = observer.load();
+        if (watcher) {
+            watcher->onFrameArrived(timestamp, accessUnit);
+        }
         // Decoded whatever the flags say, so the decoder's reference pictures stay current.
         // Converted straight into a buffer the renderer handed back, and moved into the queue:
         // a picture is written once and never copied on its way to the texture.
@@ -75,8 +79,11 @@ void DrivonClient::onVideoFrame(int32_t /*frameNumber*/, int64_t /*timestamp*/,
         // The flags are read under the queue's lock: a hide or deactivate that lands while
         // this picture was decoded must not find it queued afterwards.
         const auto wanted = [this] { return active && !hidden; };
-        if (pictures.push(nextPicture, wanted) == PictureQueue::PushResult::Cleared) {
+        const PictureQueue::PushResult pushed = pictures.push(nextPicture, wanted, timestamp);
+        if (pushed == PictureQueue::PushResult::Cleared) {
             blog(LOG_DEBUG, "[drivon] Buffered too many frames, clearing\n");
+        } else if (pushed == PictureQueue::PushResult::Queued && watcher) {
+            watcher->onPictureQueued(timestamp);
         }
     } catch (const std::bad_alloc&) {
         // Out of memory for a picture: this one is dropped, the next may fit.
@@ -92,14 +99,19 @@ void DrivonClient::render() noexcept {
         case SourceState::Connecting:
             textures->drawFill(kConnectingColour);
             break;
-        case SourceState::Streaming:
+        case SourceState::Streaming: {
             // At most one picture per call; with none queued the texture shows the last one.
-            if (std::optional<std::vector<uint8_t>> picture = pictures.takeFront()) {
+            int64_t timestamp = 0;
+            if (std::optional<std::vector<uint8_t>> picture = pictures.takeFront(&timestamp)) {
                 textures->uploadFrame(*picture);
+                if (PictureObserver* const watcher = observer.load()) {
+                    watcher->onPictureUploaded(timestamp);
+                }
                 pictures.recycle(std::move(*picture));
             }
             textures->drawFrame();
             break;
+        }
         }
         textures->drawLogo();
     } catch (const std::exception&) {

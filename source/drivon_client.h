@@ -11,6 +11,7 @@
 #include "client/drivon.h"
 #include "source/frame_decoder.h"
 #include "source/pass_over_list.h"
+#include "source/picture_observer.h"
 #include "source/picture_queue.h"
 #include "source/source_state.h"
 #include "source/source_textures.h"
@@ -51,6 +52,10 @@ public:
     // Host render callback body (graphics thread, inside the graphics context).
     void render() noexcept;
 
+    // Measurements only: reports each picture by its access unit's timestamp. The observer must
+    // outlive the instance (or be replaced by null before it goes and no frame is in flight).
+    void setPictureObserver(PictureObserver* watcher) noexcept { observer.store(watcher); }
+
     SourceState currentState() const noexcept { return state.load(); }
     size_t queuedPictureCount() const { return pictures.size(); }
     // Only the device thread moves the state; tests without it use this to reach the others.
@@ -84,4 +89,5 @@ private:
     std::atomic<bool> active{false};
     std::atomic<bool> hidden{false};
     std::atomic<SourceState> state{SourceState::Scanning};
+    std::atomic<PictureObserver*> observer{nullptr}; // null in the product
 };

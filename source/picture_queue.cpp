@@ -1,13 +1,14 @@
 #include "source/picture_queue.h"
 
 PictureQueue::PushResult PictureQueue::push(std::vector<uint8_t>& picture,
-                                            const std::function<bool()>& wanted) {
-    std::deque<std::vector<uint8_t>> dropped; // freed after the lock is released
+                                            const std::function<bool()>& wanted,
+                                            int64_t timestamp) {
+    std::deque<Queued> dropped; // freed after the lock is released
     std::lock_guard lock(queueMutex);
     if (!wanted()) {
         return PushResult::Unwanted;
     }
-    frameQueue.push_back(std::move(picture));
+    frameQueue.push_back(Queued{std::move(picture), timestamp});
     if (frameQueue.size() <= kMaxQueuedFrames) {
         return PushResult::Queued;
     }
@@ -16,12 +17,15 @@ PictureQueue::PushResult PictureQueue::push(std::vector<uint8_t>& picture,
     return PushResult::Cleared;
 }
 
-std::optional<std::vector<uint8_t>> PictureQueue::takeFront() {
+std::optional<std::vector<uint8_t>> PictureQueue::takeFront(int64_t* timestamp) {
     std::lock_guard lock(queueMutex);
     if (frameQueue.empty()) {
         return std::nullopt;
     }
-    std::optional<std::vector<uint8_t>> picture(std::move(frameQueue.front()));
+    if (timestamp) {
+        *timestamp = frameQueue.front().timestamp;
+    }
+    std::optional<std::vector<uint8_t>> picture(std::move(frameQueue.front().pixels));
     frameQueue.pop_front();
     return picture;
 }
@@ -47,7 +51,7 @@ std::vector<uint8_t> PictureQueue::takeSpare() {
 }
 
 void PictureQueue::clear() {
-    std::deque<std::vector<uint8_t>> dropped; // outlives the lock: freed after unlocking
+    std::deque<Queued> dropped; // outlives the lock: freed after unlocking
     std::lock_guard lock(queueMutex);
     dropped.swap(frameQueue);
     keepSpares(dropped);
@@ -58,9 +62,9 @@ size_t PictureQueue::size() const {
     return frameQueue.size();
 }
 
-void PictureQueue::keepSpares(std::deque<std::vector<uint8_t>>& discarded) {
+void PictureQueue::keepSpares(std::deque<Queued>& discarded) {
     while (!discarded.empty() && spares.size() < kMaxSpares) {
-        spares.push_back(std::move(discarded.back()));
+        spares.push_back(std::move(discarded.back().pixels));
         discarded.pop_back();
     }
 }

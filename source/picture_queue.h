@@ -25,10 +25,12 @@ public:
     // Moves the picture in if `wanted` still holds under the queue's lock; otherwise it stays
     // with the caller (Unwanted). Past the limit the whole queue, the new picture included, is
     // discarded. A change that makes `wanted` false and then clears the queue therefore leaves
-    // it empty: no picture decoded before the change can land after it.
-    PushResult push(std::vector<uint8_t>& picture, const std::function<bool()>& wanted);
-    // Takes the oldest picture out, if any.
-    std::optional<std::vector<uint8_t>> takeFront();
+    // it empty: no picture decoded before the change can land after it. The timestamp of the
+    // picture's access unit travels with it, for measurements.
+    PushResult push(std::vector<uint8_t>& picture, const std::function<bool()>& wanted,
+                    int64_t timestamp = 0);
+    // Takes the oldest picture out, if any, and the timestamp it was queued with.
+    std::optional<std::vector<uint8_t>> takeFront(int64_t* timestamp = nullptr);
     // A picture the renderer is done with: kept as a spare while there is room.
     void recycle(std::vector<uint8_t>&& picture);
     // A spare buffer for the next picture; empty when there is none.
@@ -37,10 +39,15 @@ public:
     size_t size() const;
 
 private:
+    struct Queued {
+        std::vector<uint8_t> pixels;
+        int64_t timestamp = 0;
+    };
+
     // Keeps what fits of `discarded` as spares; the rest is freed after the lock is released.
-    void keepSpares(std::deque<std::vector<uint8_t>>& discarded);
+    void keepSpares(std::deque<Queued>& discarded);
 
     mutable std::mutex queueMutex;
-    std::deque<std::vector<uint8_t>> frameQueue; // guarded by queueMutex
-    std::vector<std::vector<uint8_t>> spares;    // guarded by queueMutex
+    std::deque<Queued> frameQueue;            // guarded by queueMutex
+    std::vector<std::vector<uint8_t>> spares; // guarded by queueMutex
 };
