@@ -45,12 +45,12 @@ INSTANTIATE_TEST_SUITE_P(
     Fault, CarDropsAway,
     ::testing::Values(DropAway{"silent_sonix", "sonix", {"--heartbeat-stop", "1"}, false},
                       DropAway{"silent_zoderiv", "zoderiv", {"--heartbeat-stop", "1"}, false},
-                      DropAway{"closes_sonix", "sonix", {"--close-control", "2"}, false},
-                      DropAway{"closes_zoderiv", "zoderiv", {"--close-control", "2"}, false},
-                      // Away 8 s after its start (the source streams after about 3 s), back 3 s
-                      // later.
-                      DropAway{"vanishes_sonix", "sonix", {"--vanish", "8:3"}, true},
-                      DropAway{"vanishes_zoderiv", "zoderiv", {"--vanish", "8:3"}, true}),
+                      DropAway{"closes_sonix", "sonix", {"--close-control", "5"}, false},
+                      DropAway{"closes_zoderiv", "zoderiv", {"--close-control", "5"}, false},
+                      // Away 10 s after its start (the source streams after 3 s, or a few more
+                      // on a busy machine), back 3 s later.
+                      DropAway{"vanishes_sonix", "sonix", {"--vanish", "10:3"}, true},
+                      DropAway{"vanishes_zoderiv", "zoderiv", {"--vanish", "10:3"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EndToEnd, UnsupportedHardwareIsLetGoAndScannedAgain) {
@@ -87,7 +87,7 @@ TEST_F(EndToEnd, CarOfUnknownKindIsPassedOverForAGoodOne) {
     network->stopCar(1);
     ASSERT_TRUE(network->startCar(1)) << network->error();
     const int failedBefore = countOf(host->log(source), couldntCreateClient());
-    ASSERT_TRUE(waitStreaming(source, 2 * kBound));
+    ASSERT_TRUE(waitStreaming(source));
 
     const std::vector<LogLine> lines = host->log(source);
     // At most a link creation already under way when both cars were up; then the odd one is

@@ -46,8 +46,10 @@ protected:
     // Until the source's log holds `count` copies of `line`.
     bool waitForLine(int source, const LogLine& line, int count = 1,
                      std::chrono::milliseconds bound = kBound);
-    // Until the source is connected and shows new pictures of the test pattern.
-    bool waitStreaming(int source, std::chrono::milliseconds bound = kBound);
+    // Until the source is connected and shows new pictures of the test pattern. The bound
+    // covers a scan, a link, a connect and the first key frame, each of which may take seconds
+    // on a busy machine.
+    bool waitStreaming(int source, std::chrono::milliseconds bound = 2 * kBound);
     // Until `more` further pictures were uploaded and the last shows the pattern.
     bool waitMorePictures(int source, uint64_t more, std::chrono::milliseconds bound = kBound);
     // Until the source shows the fill colour.

@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <pthread.h>
 #include <set>
 #include <sstream>
 #include <unistd.h>
 
 #include "tests/module/loaded_module.h"
+#include "tests/support/bounded_wait.h"
 
 // The host objects handed to create; the module only passes them around.
 struct zeb_data {
@@ -175,7 +177,16 @@ std::chrono::milliseconds Host::destroySource(int number) {
     info->hide(data);
     info->deactivate(data);
     const auto start = Clock::now();
-    info->destroy(data);
+    // A destroy that never returns ends the test process with a message instead of a hang.
+    // Joined when it returns, so that no helper thread is left to blur thread counts.
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread destroying([this, data, done] {
+        info->destroy(data);
+        done->set_value();
+    });
+    bounded::get(finished, "destroying a source");
+    destroying.join();
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
 }
 

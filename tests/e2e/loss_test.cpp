@@ -23,13 +23,19 @@ TEST_P(Loss, ScatteredLossIsRepairedAndPicturesKeepFlowing) {
     ASSERT_GE(source, 0);
     ASSERT_TRUE(waitStreaming(source));
 
-    // Three seconds of rendering: nearly every one of the car's frames makes it to the screen.
+    // Three seconds of rendering. Parity repairs nearly every frame: the source seldom has to
+    // ask for a key frame, and pictures keep coming (how many depends on how busy the machine
+    // is; a third of the render passes is far below what a repaired stream gives).
     const zeb_canvas_stats start = host->stats(source);
+    const int requestsBefore = requestCount(network->wireLog(1), GetParam().keyFrameRequest);
     const uint64_t passes = 3 * Host::kFramesPerSecond;
     ASSERT_TRUE(
         host->waitUntil([&] { return host->stats(source).renders >= start.renders + passes; }));
     const Picture after = host->picture(source);
-    EXPECT_GE(after.stats.uploads - start.uploads, passes * 3 / 4)
+    const int requests =
+        requestCount(network->wireLog(1), GetParam().keyFrameRequest) - requestsBefore;
+    EXPECT_LE(requests, 6) << "key-frame requests in three seconds";
+    EXPECT_GE(after.stats.uploads - start.uploads, passes / 3)
         << "of " << after.stats.renders - start.renders << " render passes";
     // A frame beyond repair now and then leaves a picture or two with faults until the next
     // key frame.
