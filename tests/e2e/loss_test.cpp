@@ -1,5 +1,8 @@
 // Lost video datagrams: parity repairs scattered losses without a visible gap; bursts that
 // parity cannot repair make the source ask the car for a key frame and carry on from it.
+#include <string>
+#include <vector>
+
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/e2e/wire_log_reader.h"
 
@@ -60,6 +63,43 @@ TEST_P(Loss, BurstsMakeItAskForKeyFramesAndRecover) {
         << patternMismatch(host->picture(source));
     EXPECT_EQ(sequenceMismatch(host->log(source), {{connected()}}), "");
 }
+
+// What else the network does to datagrams on their way: the same frames twice, frames out of
+// order, datagrams from someone else that parse as nothing. None of it may cost a picture its
+// content or the session its connection.
+struct Transit {
+    const char* family;
+    const char* fault;
+    std::vector<std::string> arguments;
+
+    friend void PrintTo(const Transit& t, std::ostream* out) { *out << t.family << " " << t.fault; }
+};
+
+class InTransit : public EndToEnd, public ::testing::WithParamInterface<Transit> {};
+
+TEST_P(InTransit, PicturesKeepShowingTheTestPattern) {
+    ASSERT_TRUE(network->addCar(car(GetParam().family, "car1", GetParam().arguments)))
+        << network->error();
+    const int source = host->createSource();
+    ASSERT_GE(source, 0);
+    ASSERT_TRUE(waitStreaming(source));
+    ASSERT_TRUE(waitMorePictures(source, Host::kFramesPerSecond))
+        << patternMismatch(host->picture(source));
+    EXPECT_EQ(sequenceMismatch(host->log(source), {{connected()}}), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Fault, InTransit,
+                         ::testing::ValuesIn(std::vector<Transit>{
+                             {"sonix", "duplicated", {"--duplicate", "10"}},
+                             {"zoderiv", "duplicated", {"--duplicate", "10"}},
+                             {"sonix", "reordered", {"--reorder", "10"}},
+                             {"zoderiv", "reordered", {"--reorder", "10"}},
+                             {"sonix", "hostile", {"--garbage"}},
+                             {"zoderiv", "hostile", {"--garbage"}},
+                         }),
+                         [](const auto& info) {
+                             return std::string(info.param.family) + "_" + info.param.fault;
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Family, Loss,
                          ::testing::Values(Family{"sonix", "mendrel_request_keyframe"},
