@@ -7,13 +7,14 @@
 //              0, 100, ... 900 ms after that empty scan in successive repetitions, so the
 //              moments it appears fall evenly across the source's scan cycle.
 //
-//   bench_first_picture [--repetitions=N] [Google Benchmark flags]
+//   bench_first_picture [--repetitions=N] [--car_args="CARSIM ARGUMENTS"] [Google Benchmark flags]
 //
 // Needs root. Each repetition builds a fresh car network; the Time column is the time to the
 // first picture and the aggregates give its median over the repetitions (default 10).
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -26,8 +27,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kBound = std::chrono::seconds(20);
 
+std::vector<std::string> extraCarArguments; // --car_args="..." (split at spaces)
+
 std::vector<std::string> carArguments(const std::string& family) {
-    return {"--family", family, "--name", "PERF-CAR"};
+    std::vector<std::string> arguments = {"--family", family, "--name", "PERF-CAR"};
+    arguments.insert(arguments.end(), extraCarArguments.begin(), extraCarArguments.end());
+    return arguments;
+}
+
+// Where the wait went, from `start`: the connect reported, the first access unit at the source.
+void setSteps(benchmark::State& state, LiveSource& source, int64_t start) {
+    const auto ms = [start](int64_t at) {
+        return at < 0 ? -1.0 : static_cast<double>(at - start) / 1e6;
+    };
+    state.counters["connected_ms"] = ms(source.firstLoggedNs("connect: 1"));
+    state.counters["first_unit_ms"] = ms(source.timeline().firstArrivalNs());
 }
 
 // Until the first upload (or the bound); its time, or -1.
@@ -53,6 +67,7 @@ void BM_CarUp(benchmark::State& state, const std::string& family) {
             return;
         }
         state.SetIterationTime(static_cast<double>(first - source.createStartNs()) / 1e9);
+        setSteps(state, source, source.createStartNs());
     }
 }
 
@@ -82,6 +97,7 @@ void BM_CarLater(benchmark::State& state, const std::string& family) {
             return;
         }
         state.SetIterationTime(static_cast<double>(first - carStart) / 1e9);
+        setSteps(state, source, carStart);
     }
 }
 
@@ -92,6 +108,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_first_picture: needs root: it runs in a network namespace "
                              "of its own with a private car network inside\n");
         return 1;
+    }
+    std::istringstream carArgs(takeFlag(argc, argv, "car_args"));
+    for (std::string word; carArgs >> word;) {
+        extraCarArguments.push_back(word);
     }
     int repetitions = 10;
     if (const std::string value = takeFlag(argc, argv, "repetitions"); !value.empty()) {

@@ -23,12 +23,10 @@ std::vector<Cell> matrixCells(const MatrixOptions& options) {
     for (const std::string& family : options.families) {
         for (int parity : {1, 2}) {
             for (int loss : {0, 5, 10, 20, 30}) {
-                Cell cell = stream(family, "loss" + std::to_string(loss) + "-m" + std::to_string(parity),
-                                   std::to_string(loss) + " % loss, " + std::to_string(parity) +
-                                       " parity",
-                                   {"--loss", std::to_string(loss), "--parity",
-                                    std::to_string(parity)},
-                                   w);
+                Cell cell =
+                    stream(family, "loss" + std::to_string(loss) + "-m" + std::to_string(parity),
+                           std::to_string(loss) + " % loss, " + std::to_string(parity) + " parity",
+                           {"--loss", std::to_string(loss), "--parity", std::to_string(parity)}, w);
                 cell.lossPercent = loss;
                 cell.parity = parity;
                 cells.push_back(cell);
@@ -41,8 +39,8 @@ std::vector<Cell> matrixCells(const MatrixOptions& options) {
         cells.push_back(stream(family, "duplicate", "10 % duplicated", {"--duplicate", "10"}, w));
         cells.push_back(stream(family, "reorder", "10 % reordered", {"--reorder", "10"}, w));
         cells.push_back(stream(family, "garbage", "hostile datagrams", {"--garbage"}, w));
-        cells.push_back(stream(family, "bad-discovery", "malformed discovery answers",
-                               {"--bad-discovery"}, w));
+        cells.push_back(
+            stream(family, "bad-discovery", "malformed discovery answers", {"--bad-discovery"}, w));
 
         Cell heartbeat = stream(family, "heartbeat-stop", "heartbeats unanswered after 4 s",
                                 {"--heartbeat-stop", "4"}, 30);
@@ -76,19 +74,25 @@ std::vector<Cell> matrixCells(const MatrixOptions& options) {
         }
 
         // The car replays a known stream, so every access unit can be checked byte for byte.
-        const std::vector<std::pair<std::string, std::vector<std::string>>> checked = {
-            {"30 % loss, 1 parity", {"--loss", "30", "--parity", "1"}},
-            {"20 % loss, 2 parity", {"--loss", "20", "--parity", "2"}},
-            {"bursts of 6, 2 parity", {"--burst-loss", "6:1", "--parity", "2"}},
-            {"10 % duplicated", {"--duplicate", "10"}},
-            {"10 % reordered", {"--reorder", "10"}},
-            {"hostile datagrams", {"--garbage"}},
-            {"all at once", {"--loss", "10", "--duplicate", "5", "--reorder", "5", "--garbage",
-                             "--parity", "1"}},
+        struct Checked {
+            const char* name;
+            const char* fault;
+            std::vector<std::string> arguments;
         };
-        int n = 0;
-        for (const auto& [fault, arguments] : checked) {
-            Cell cell = stream(family, "replay" + std::to_string(++n), fault, arguments, w);
+        const std::vector<Checked> checked = {
+            {"loss30-m1", "30 % loss, 1 parity", {"--loss", "30", "--parity", "1"}},
+            {"loss20-m2", "20 % loss, 2 parity", {"--loss", "20", "--parity", "2"}},
+            {"burst6", "bursts of 6, 2 parity", {"--burst-loss", "6:1", "--parity", "2"}},
+            {"duplicate", "10 % duplicated", {"--duplicate", "10"}},
+            {"reorder", "10 % reordered", {"--reorder", "10"}},
+            {"garbage", "hostile datagrams", {"--garbage"}},
+            {"mixed",
+             "10 % loss, 5 % duplicated, 5 % reordered, hostile, 1 parity",
+             {"--loss", "10", "--duplicate", "5", "--reorder", "5", "--garbage", "--parity", "1"}},
+        };
+        for (const Checked& c : checked) {
+            Cell cell = stream(family, std::string("replay-") + c.name,
+                               std::string("replayed stream: ") + c.fault, c.arguments, w);
             cell.reference = true;
             cells.push_back(cell);
         }

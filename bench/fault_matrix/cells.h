@@ -19,15 +19,15 @@ struct Cell {
     std::string name;
     std::string family; // "sonix" or "zoderiv"
     CellKind kind = CellKind::Stream;
-    std::string fault;  // what a reader of the table sees
+    std::string fault;                     // what a reader of the table sees
     std::vector<std::string> carArguments; // carsim's, after family and name
-    double seconds = 0; // measured streaming (Stream) or whole run (Connection, Silent)
+    double seconds = 0;      // measured streaming (Stream) or whole run (Connection, Silent)
     double lossPercent = -1; // for the plot; -1 when the cell is no loss-sweep point
     int parity = 2;
-    bool reference = false;    // the car replays the reference file: every access unit checked
-    double returnAt = -1;      // Connection with --vanish: seconds after the car started
-    int repetitions = 0;       // Cycles, Destroy
-    std::string destroyState;  // Destroy: "scanning", "connecting" or "streaming"
+    bool reference = false;   // the car replays the reference file: every access unit checked
+    double returnAt = -1;     // Connection with --vanish: seconds after the car started
+    int repetitions = 0;      // Cycles, Destroy
+    std::string destroyState; // Destroy: "scanning", "connecting" or "streaming"
 };
 
 struct MatrixOptions {

@@ -76,7 +76,11 @@ void DecoderTap::onLog(int level, const char* text) {
 
 void DecoderTap::onPicture() {
     std::lock_guard lock(mutex);
-    ++counts.pictures;
+    const Clock::time_point now = Clock::now();
+    if (counts.pictures++ == 0) {
+        counts.firstPicture = now;
+    }
+    counts.pictureTimes.push_back(now);
 }
 
 void DecoderTap::onAccessUnit(const uint8_t* data, size_t size) {
@@ -84,7 +88,9 @@ void DecoderTap::onAccessUnit(const uint8_t* data, size_t size) {
     forEachNalUnit(std::span<const uint8_t>(data, size),
                    [&](NalSpan nal) { nals.emplace_back(nal.data(), nal.size()); });
     std::lock_guard lock(mutex);
-    ++counts.accessUnits;
+    if (counts.accessUnits++ == 0) {
+        counts.firstUnit = Clock::now();
+    }
     if (nals.empty()) {
         note("access unit without NAL units: " + describeBytes(data, size));
         return;
@@ -106,8 +112,7 @@ void DecoderTap::onAccessUnit(const uint8_t* data, size_t size) {
     followFrameNumbers(slice, sliceSize, idr);
 }
 
-void DecoderTap::checkAgainstReference(
-    const std::vector<std::pair<const uint8_t*, size_t>>& nals) {
+void DecoderTap::checkAgainstReference(const std::vector<std::pair<const uint8_t*, size_t>>& nals) {
     ++counts.checked;
     const auto same = [](const std::pair<const uint8_t*, size_t>& nal,
                          const std::vector<uint8_t>& want) {
@@ -115,8 +120,8 @@ void DecoderTap::checkAgainstReference(
     };
     const auto& [slice, sliceSize] = nals.back();
     const bool idr = (slice[0] & 0x1F) == kNalIdrSlice;
-    bool ok = reference->slices.contains(
-        std::string(reinterpret_cast<const char*>(slice), sliceSize));
+    bool ok =
+        reference->slices.contains(std::string(reinterpret_cast<const char*>(slice), sliceSize));
     if (idr) {
         ok = ok && nals.size() == 3 && same(nals[0], reference->rewrittenSps) &&
              same(nals[1], reference->pps);

@@ -34,15 +34,18 @@ struct ReferenceStream {
 struct DecoderFigures {
     uint64_t accessUnits = 0;
     uint64_t idrUnits = 0;
-    uint64_t pictures = 0;      // pictures the decoder returned
-    uint64_t decoderErrors = 0; // libavcodec reports at error level or worse
-    uint64_t checked = 0;       // access units compared with the reference
-    uint64_t mismatched = 0;    // ... and found to differ from everything the car sent
-    uint64_t referenceGaps = 0; // slices whose frame_num skipped
-    uint64_t repeats = 0;       // slices with the frame_num of the one before
-    uint64_t unitsAfterGap = 0; // access units decoded between a skip and the next IDR
+    uint64_t pictures = 0;          // pictures the decoder returned
+    uint64_t decoderErrors = 0;     // libavcodec reports at error level or worse
+    uint64_t checked = 0;           // access units compared with the reference
+    uint64_t mismatched = 0;        // ... and found to differ from everything the car sent
+    uint64_t referenceGaps = 0;     // slices whose frame_num skipped
+    uint64_t repeats = 0;           // slices with the frame_num of the one before
+    uint64_t unitsAfterGap = 0;     // access units decoded between a skip and the next IDR
     std::vector<double> recoveryMs; // from each skip to the next IDR
-    std::vector<std::string> firstProblems; // a few texts, for the report
+    Clock::time_point firstUnit;    // when the first access unit reached the decoder
+    Clock::time_point firstPicture; // when the decoder returned its first picture
+    std::vector<Clock::time_point> pictureTimes; // of every picture the decoder returned
+    std::vector<std::string> firstProblems;      // a few texts, for the report
 };
 
 class DecoderTap {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <net/if.h>
 #include <regex>
 #include <string>
 
@@ -38,12 +39,16 @@ int usage(const char* problem) {
 // Nothing but loopback: a namespace of our own, where the bridge and the cars cannot reach a
 // real network.
 bool inPrivateNetwork() {
-    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/net")) {
-        if (entry.path().filename() != "lo") {
-            return false;
-        }
+    struct if_nameindex* interfaces = ::if_nameindex();
+    if (interfaces == nullptr) {
+        return false;
     }
-    return true;
+    bool onlyLoopback = true;
+    for (const struct if_nameindex* i = interfaces; i->if_index != 0; ++i) {
+        onlyLoopback = onlyLoopback && std::string(i->if_name) == "lo";
+    }
+    ::if_freenameindex(interfaces);
+    return onlyLoopback;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "bench/fault_matrix/run_cell.h"
 
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 #include "bench/fault_matrix/process_counts.h"
@@ -33,8 +34,11 @@ json distribution(std::vector<double> values) {
     const auto at = [&](double q) {
         return values[static_cast<size_t>(q * static_cast<double>(values.size() - 1) + 0.5)];
     };
-    return json{{"n", values.size()}, {"min", values.front()}, {"median", at(0.5)},
-                {"p90", at(0.9)},     {"max", values.back()}};
+    return json{{"n", values.size()},
+                {"min", values.front()},
+                {"median", at(0.5)},
+                {"p90", at(0.9)},
+                {"max", values.back()}};
 }
 
 json counts(const ProcessCounts& c) {
@@ -86,9 +90,9 @@ json decoderFigures(const DecoderFigures& d) {
 }
 
 json statsFigures(const StatsTotals& t, double streamingSeconds) {
-    json j = {{"direct", t.words[0]},       {"key_frame_requests", t.words[1]},
-              {"repairs", t.words[2]},      {"lost_frames", t.words[3]},
-              {"late_packets", t.words[4]}, {"received_bytes", t.words[5]},
+    json j = {{"direct", t.words[0]},          {"key_frame_requests", t.words[1]},
+              {"repairs", t.words[2]},         {"lost_frames", t.words[3]},
+              {"late_packets", t.words[4]},    {"received_bytes", t.words[5]},
               {"delivered_bytes", t.words[6]}, {"collectors", t.generations}};
     if (streamingSeconds > 0) {
         j["received_kbit_s"] = static_cast<double>(t.words[5]) * 8 / 1000 / streamingSeconds;
@@ -96,25 +100,35 @@ json statsFigures(const StatsTotals& t, double streamingSeconds) {
     return j;
 }
 
-// Pictures per second between from and to, and the gaps longer than kOutageGap.
-void pictureFigures(const std::vector<Clock::time_point>& uploads, Clock::time_point from,
-                    Clock::time_point to, json& out) {
+// Pictures shown per second between from and to (the uploads), and the outages: gaps longer
+// than kOutageGap between pictures the decoder returned (a picture queued before a reconnect
+// and shown after it is no sign of recovery, so the decoder's output is the measure here). Each
+// outage is also listed as [seconds since `origin` at its start, its length in ms].
+void pictureFigures(const std::vector<Clock::time_point>& uploads,
+                    const std::vector<Clock::time_point>& decoded, Clock::time_point origin,
+                    Clock::time_point from, Clock::time_point to, json& out) {
     size_t inWindow = 0;
+    for (const Clock::time_point t : uploads) {
+        inWindow += t >= from && t <= to ? 1 : 0;
+    }
     std::vector<double> outages;
-    for (size_t i = 0; i < uploads.size(); ++i) {
-        inWindow += uploads[i] >= from && uploads[i] <= to ? 1 : 0;
-        if (i > 0 && uploads[i] - uploads[i - 1] > kOutageGap) {
-            outages.push_back(ms(uploads[i] - uploads[i - 1]));
+    json listed = json::array();
+    for (size_t i = 1; i < decoded.size(); ++i) {
+        if (decoded[i] - decoded[i - 1] > kOutageGap) {
+            outages.push_back(ms(decoded[i] - decoded[i - 1]));
+            listed.push_back({seconds(decoded[i - 1] - origin), outages.back()});
         }
     }
     out["pictures"] = uploads.size();
     out["pictures_per_s"] = to > from ? static_cast<double>(inWindow) / seconds(to - from) : 0.0;
     out["outages_ms"] = distribution(outages);
+    out["outages"] = listed;
 }
 
 struct Run {
     testnet::CarNetwork network;
     Clock::time_point carStarted;
+    Clock::time_point sourceCreated;
     ProcessCounts before;
 };
 
@@ -143,7 +157,12 @@ void finish(Run& run, Bench& bench, Clock::time_point destroyed, json& result) {
     bench.stats->waitFinalReports(destroyed, 3s);
     const double streaming = result.value("streaming_s", 0.0);
     result["stats"] = statsFigures(bench.stats->totals(), streaming);
-    result["decoder"] = decoderFigures(DecoderTap::instance().figures());
+    const DecoderFigures decoder = DecoderTap::instance().figures();
+    result["decoder"] = decoderFigures(decoder);
+    if (decoder.accessUnits > 0 && run.sourceCreated != Clock::time_point{}) {
+        result["decoder"]["first_unit_s"] = seconds(decoder.firstUnit - run.sourceCreated);
+        result["decoder"]["first_picture_s"] = seconds(decoder.firstPicture - run.sourceCreated);
+    }
     result["connects"] = bench.log->count("[drivon] connect: 1");
     result["reconnects"] = std::max(0, bench.log->count("[drivon] connect: 1") - 1);
     result["connect_failures"] = bench.log->count("[drivon] couldnt connect to any Drivon");
@@ -160,15 +179,17 @@ json runTimed(const Cell& cell, Bench& bench) {
         return result;
     }
     SourceUnderTest source(bench.module);
+    run->sourceCreated = source.created();
     if (!source.ok()) {
         result["error"] = "source could not be created";
         return result;
     }
     Clock::time_point end;
     Clock::time_point first;
-    const bool pictures = cell.kind != CellKind::Silent &&
-                          source.waitUploads(1, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                    kFirstPictureBound));
+    const bool pictures =
+        cell.kind != CellKind::Silent &&
+        source.waitUploads(
+            1, std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPictureBound));
     if (pictures) {
         first = source.uploads().front();
         result["first_picture_s"] = seconds(first - source.created());
@@ -202,20 +223,34 @@ json runTimed(const Cell& cell, Bench& bench) {
     result["state_at_end"] = stateAtEnd;
     result["destroy_ms"] = source.destroy().count();
     const Clock::time_point destroyed = Clock::now();
+    const std::vector<Clock::time_point> decoded = DecoderTap::instance().figures().pictureTimes;
     if (pictures) {
         // The first second after the first picture is start-up, not steady state.
-        pictureFigures(uploads, first + 1s, end, result);
+        pictureFigures(uploads, decoded, source.created(), first + 1s, end, result);
         result["streaming_s"] = seconds(end - first);
     } else {
         result["pictures"] = uploads.size();
+    }
+    if (cell.kind != CellKind::Stream) {
+        // What the source went through, for the reader of the results.
+        json lines = json::array();
+        for (const LogLine& line : bench.log->lines()) {
+            lines.push_back({seconds(line.at - source.created()), line.text});
+        }
+        result["log"] = lines;
+        json times = json::array();
+        for (const Clock::time_point t : decoded) {
+            times.push_back(std::round(seconds(t - source.created()) * 1000) / 1000);
+        }
+        result["decoded_times_s"] = times;
     }
     if (cell.returnAt >= 0) {
         const Clock::time_point back =
             run->carStarted + std::chrono::duration_cast<Clock::duration>(
                                   std::chrono::duration<double>(cell.returnAt));
-        const auto after = std::find_if(uploads.begin(), uploads.end(),
+        const auto after = std::find_if(decoded.begin(), decoded.end(),
                                         [&](Clock::time_point t) { return t > back; });
-        if (after != uploads.end()) {
+        if (after != decoded.end()) {
             result["recovered_after_return_s"] = seconds(*after - back);
         } else {
             result["error"] = "no picture after the car came back";
@@ -238,13 +273,15 @@ json runCycles(const Cell& cell, Bench& bench) {
     for (int i = 0; i < cell.repetitions; ++i) {
         SourceUnderTest source(bench.module);
         if (source.ok() &&
-            source.waitUploads(1, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      kFirstPictureBound))) {
+            source.waitUploads(
+                1, std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPictureBound))) {
             firstPicture.push_back(seconds(source.uploads().front() - source.created()));
         } else {
             ++failed;
         }
         destroyMs.push_back(source.destroy().count());
+        bench.stats->waitFinalReports(Clock::now(), 3s);
+        bench.stats->harvest();
         threadsAfter.push_back(processCounts().threads);
     }
     const Clock::time_point destroyed = Clock::now();
@@ -252,8 +289,8 @@ json runCycles(const Cell& cell, Bench& bench) {
     result["cycles_without_picture"] = failed;
     result["first_picture_s"] = distribution(firstPicture);
     result["destroy_ms"] = distribution(destroyMs);
-    result["threads_after_each"] = distribution(
-        std::vector<double>(threadsAfter.begin(), threadsAfter.end()));
+    result["threads_after_each"] =
+        distribution(std::vector<double>(threadsAfter.begin(), threadsAfter.end()));
     finish(*run, bench, destroyed, result);
     return result;
 }

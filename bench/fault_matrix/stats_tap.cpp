@@ -46,7 +46,8 @@ void StatsTap::followLoop() noexcept {
     for (;;) {
         {
             std::unique_lock lock(mutex);
-            if (changed.wait_for(lock, std::chrono::milliseconds(20), [this] { return stopping; })) {
+            if (changed.wait_for(lock, std::chrono::milliseconds(20),
+                                 [this] { return stopping; })) {
                 return;
             }
         }
@@ -76,6 +77,19 @@ void StatsTap::restart() {
     releaseAll();
     std::lock_guard lock(mutex);
     history.clear();
+    harvested = StatsTotals{};
+}
+
+void StatsTap::harvest() {
+    std::lock_guard follow(followMutex);
+    for (Followed& f : followed) {
+        f.collector->detachListener(f.listener.get());
+    }
+    std::lock_guard lock(mutex);
+    harvested = totalsLocked();
+    history.clear();
+    followed.clear();
+    generations = 0;
 }
 
 bool StatsTap::waitFinalReports(Clock::time_point after, std::chrono::milliseconds bound) {
@@ -96,8 +110,12 @@ bool StatsTap::waitFinalReports(Clock::time_point after, std::chrono::millisecon
 
 StatsTotals StatsTap::totals() const {
     std::lock_guard lock(mutex);
-    StatsTotals result;
-    result.generations = generations;
+    return totalsLocked();
+}
+
+StatsTotals StatsTap::totalsLocked() const {
+    StatsTotals result = harvested;
+    result.generations += generations;
     std::vector<std::array<uint32_t, 5>> last(static_cast<size_t>(generations));
     for (const StatsReport& r : history) {
         if (r.generation >= generations) {

@@ -40,8 +40,12 @@ public:
     StatsTap(const StatsTap&) = delete;
     StatsTap& operator=(const StatsTap&) = delete;
 
-    // Forgets the reports and drops the collectors held so far.
+    // Forgets the reports and the totals kept, and drops the collectors held so far.
     void restart();
+    // Adds what the collectors held so far counted to the totals kept, then lets go of them:
+    // for long runs of short connections, which would otherwise hold one reporter thread each.
+    // Call it only once their final reports are in (waitFinalReports).
+    void harvest();
     // Waits (bounded) until every collector seen has reported after `after`, so the last report
     // of each holds everything its connection counted.
     bool waitFinalReports(Clock::time_point after, std::chrono::milliseconds bound);
@@ -58,6 +62,7 @@ private:
     };
 
     void followLoop() noexcept;
+    StatsTotals totalsLocked() const;
     void record(int generation, const MdvStreamStats& stats);
 
     // Lock order: followMutex, then a collector's lock, then mutex (a collector reports to a
@@ -69,6 +74,7 @@ private:
     mutable std::mutex mutex;
     std::condition_variable changed;  // a report arrived, or stopping was set
     std::vector<StatsReport> history; // guarded by mutex
+    StatsTotals harvested;            // guarded by mutex
     bool stopping = false;            // guarded by mutex
     std::thread follower;
 };

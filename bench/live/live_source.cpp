@@ -74,16 +74,26 @@ std::vector<RenderRecord> LiveSource::stopRendering() {
 int LiveSource::logged(const std::string& text) const {
     std::lock_guard lock(logMutex);
     int count = 0;
-    for (const std::string& line : lines) {
-        count += line.find(text) != std::string::npos ? 1 : 0;
+    for (const Line& line : lines) {
+        count += line.text.find(text) != std::string::npos ? 1 : 0;
     }
     return count;
+}
+
+int64_t LiveSource::firstLoggedNs(const std::string& text) const {
+    std::lock_guard lock(logMutex);
+    for (const Line& line : lines) {
+        if (line.text.find(text) != std::string::npos) {
+            return line.atNs;
+        }
+    }
+    return -1;
 }
 
 void LiveSource::onLog(int /*level*/, const char* message, void* param) {
     auto* self = static_cast<LiveSource*>(param);
     std::lock_guard lock(self->logMutex);
-    self->lines.emplace_back(message);
+    self->lines.push_back({steadyNowNs(), message});
 }
 
 void LiveSource::renderLoop() noexcept {

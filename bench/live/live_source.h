@@ -40,6 +40,8 @@ public:
     std::vector<RenderRecord> stopRendering();
     // Module log lines containing `text` so far.
     int logged(const std::string& text) const;
+    // Steady clock when the first line containing `text` was logged; -1 when none was.
+    int64_t firstLoggedNs(const std::string& text) const;
 
 private:
     static void onLog(int level, const char* message, void* param);
@@ -54,7 +56,11 @@ private:
     int64_t created = 0;
 
     mutable std::mutex logMutex;
-    std::vector<std::string> lines; // guarded by logMutex
+    struct Line {
+        int64_t atNs;
+        std::string text;
+    };
+    std::vector<Line> lines; // guarded by logMutex
 
     std::atomic<bool> stopRender{false};
     std::vector<RenderRecord> renders; // graphics thread until it is joined

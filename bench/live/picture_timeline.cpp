@@ -113,6 +113,11 @@ int64_t PictureTimeline::firstUploadNs() const {
     return firstUpload;
 }
 
+int64_t PictureTimeline::firstArrivalNs() const {
+    std::lock_guard lock(mutex);
+    return records.empty() ? -1 : records.front().arrivedNs;
+}
+
 std::vector<PictureRecord> PictureTimeline::finish() {
     std::unique_lock lock(mutex);
     changed.wait_for(lock, std::chrono::seconds(30), [this] {

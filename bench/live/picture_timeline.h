@@ -44,6 +44,7 @@ public:
     size_t arrivals() const;
     size_t uploads() const;
     int64_t firstUploadNs() const;
+    int64_t firstArrivalNs() const; // -1 before the first access unit
     // Waits until the yardstick has caught up with every queued picture (bounded), then
     // returns a copy of all records.
     std::vector<PictureRecord> finish();

@@ -88,6 +88,7 @@ def main():
                            ffmpeg_round(stream, args.frames, paced=False),
                            ffmpeg_round(stream, args.frames, paced=True)):
                 result["round"] = r
+                result["stream"] = os.path.basename(stream)
                 print(json.dumps(result), flush=True)
                 out.write(json.dumps(result) + "\n")
                 out.flush()

@@ -37,11 +37,19 @@ def ms(values):
     return [v / 1e6 for v in values]
 
 
-def newest_wins(pictures, renders):
-    """Latency to upload if each render call took the newest queued picture and dropped older
-    ones. Uploads happen where the real ones did within a render call (median offset)."""
-    offsets = []
+def simulate(pictures, renders, policy):
+    """Replays the run's own timeline (when each picture was queued, when each render call
+    began) through a picture queue with another render policy; the latency to upload of each
+    measured picture shown, and how many measured pictures it never showed. Uploads happen
+    where the real ones did within a render call (median offset from the call's start).
+      fifo:   one picture per render call, oldest first (the source as it is; a check of the
+              replay against the measured figures)
+      newest: the newest waiting picture, older ones dropped
+      stale:  older pictures dropped only when they already missed a render call (queued
+              before the previous call began) and a newer one waits; else oldest first
+      stale1: as stale, but one picture that missed a render call is kept"""
     starts = [r["start_ns"] for r in renders]
+    offsets = []
     for p in pictures:
         if p["uploaded_ns"] >= 0:
             i = bisect.bisect_right(starts, p["uploaded_ns"]) - 1
@@ -50,21 +58,32 @@ def newest_wins(pictures, renders):
     offset = pct(offsets, 0.5) if offsets else 0
     queued = sorted((p["queued_ns"], p["timestamp_ns"], p["measured"]) for p in pictures
                     if p["queued_ns"] >= 0)
-    latencies, shown_measured, dropped_measured = [], 0, 0
+    latencies, skipped = [], 0
+    waiting = []
     q = 0
-    newest = None
+    previous = None
     for start in starts:
         while q < len(queued) and queued[q][0] <= start:
-            if newest is not None and newest[2]:
-                dropped_measured += 1  # superseded before any render took it
-            newest = queued[q]
+            waiting.append(queued[q])
             q += 1
-        if newest is not None:
-            if newest[2]:
-                latencies.append(start + offset - newest[1])
-                shown_measured += 1
-            newest = None
-    return latencies, dropped_measured
+        if policy == "newest":
+            drop = len(waiting) - 1
+        elif policy in ("stale", "stale1"):
+            # stale1 keeps one picture that missed a render call: at most one period of lag.
+            kept = 1 if policy == "stale1" else 0
+            missed = sum(1 for w in waiting if previous is not None and w[0] < previous)
+            drop = max(0, min(missed - kept, len(waiting) - 1))
+        else:
+            drop = 0
+        for w in waiting[:max(0, drop)]:
+            skipped += w[2]
+        waiting = waiting[max(0, drop):]
+        if waiting:
+            shown = waiting.pop(0)
+            if shown[2]:
+                latencies.append(start + offset - shown[1])
+        previous = start
+    return latencies, skipped
 
 
 def summarise(label, pictures, renders):
@@ -79,12 +98,15 @@ def summarise(label, pictures, renders):
         "bare": [p["bare_ns"] for p in m if p["bare_ns"] >= 0],
         "module_decode": [p["queued_ns"] - p["arrived_ns"] for p in got],
     }
-    alt, alt_dropped = newest_wins(pictures, renders)
-    rows["uploaded_if_newest"] = alt
+    rows["uploaded_replayed"], _ = simulate(pictures, renders, "fifo")
+    rows["uploaded_if_newest"], newest_skipped = simulate(pictures, renders, "newest")
+    rows["uploaded_if_stale_skipped"], stale_skipped = simulate(pictures, renders, "stale")
+    rows["uploaded_if_one_stale_kept"], stale1_skipped = simulate(pictures, renders, "stale1")
     depth_after = [r["depth_after"] for r in renders]
     return {
         "label": label, "frames": len(m), "queued": len(got), "uploaded": len(up),
-        "dropped": sum(p["dropped"] for p in m), "alt_dropped": alt_dropped,
+        "dropped": sum(p["dropped"] for p in m), "newest_skipped": newest_skipped,
+        "stale_skipped": stale_skipped, "stale1_skipped": stale1_skipped,
         "max_depth": max(depth_after) if depth_after else 0,
         "mean_depth": sum(depth_after) / len(depth_after) if depth_after else 0,
         "rows": rows,
@@ -94,8 +116,11 @@ def summarise(label, pictures, renders):
 def table(summaries):
     lines = ["| case | frames | to queued p50 / p99 / max | bare decode+convert p50 / p99 / max "
              "| queued p50 / bare p50 | to uploaded p50 / p99 / max | queue wait p50 / p99 / max "
-             "| mean queue depth | dropped | newest-wins: to uploaded p50 / p99 |",
-             "|---|---|---|---|---|---|---|---|---|---|"]
+             "| mean queue depth | dropped |",
+             "|---|---|---|---|---|---|---|---|---|"]
+    policy = ["| case | to uploaded p50 / p99 / max: measured | replayed as it is "
+              "| newest only (skipped) | stale skipped (skipped) | one stale kept (skipped) |",
+              "|---|---|---|---|---|---|"]
     for s in summaries:
         r = s["rows"]
 
@@ -104,12 +129,15 @@ def table(summaries):
             return f"{pct(v, .5):.1f} / {pct(v, .99):.1f} / {max(v) if v else float('nan'):.1f}"
 
         ratio = pct(r["queued"], .5) / pct(r["bare"], .5) if r["bare"] else float("nan")
-        alt = ms(r["uploaded_if_newest"])
         lines.append(
             f"| {s['label']} | {s['frames']} | {three('queued')} | {three('bare')} | {ratio:.2f} "
-            f"| {three('uploaded')} | {three('wait')} | {s['mean_depth']:.2f} | {s['dropped']} "
-            f"| {pct(alt, .5):.1f} / {pct(alt, .99):.1f} |")
-    return "\n".join(lines) + "\n"
+            f"| {three('uploaded')} | {three('wait')} | {s['mean_depth']:.2f} | {s['dropped']} |")
+        policy.append(
+            f"| {s['label']} | {three('uploaded')} | {three('uploaded_replayed')} "
+            f"| {three('uploaded_if_newest')} ({s['newest_skipped']}) "
+            f"| {three('uploaded_if_stale_skipped')} ({s['stale_skipped']}) "
+            f"| {three('uploaded_if_one_stale_kept')} ({s['stale1_skipped']}) |")
+    return "\n".join(lines) + "\n\n" + "\n".join(policy) + "\n"
 
 
 def cdf(ax, values, label, **style):
@@ -180,14 +208,16 @@ def main():
     lossy = [s for s in summaries if "-clean-" not in s["label"]]
     plot_cdfs(clean, os.path.join(out, "latency-clean.png"),
               "Latency without loss (cumulative, log scale)", style)
-    style_loss = style + [("uploaded_if_newest", {"color": "tab:purple", "ls": ":"})]
+    style_loss = style + [("uploaded_if_stale_skipped", {"color": "tab:purple", "ls": ":"})]
     plot_cdfs(lossy, os.path.join(out, "latency-burst.png"),
               "Latency with burst loss (cumulative, log scale)", style_loss)
-    plot_cdfs(clean, os.path.join(out, "latency-clean-newest.png"),
-              "Latency without loss: measured vs newest picture per render (estimate)",
+    plot_cdfs([s for s in summaries if "-r30" in s["label"]],
+              os.path.join(out, "queue-policies-r30.png"),
+              "To upload at 30 renders a second: measured, and replayed with other policies",
               [("uploaded", {"color": "tab:red"}),
-               ("uploaded_if_newest", {"color": "tab:purple", "ls": ":"}),
-               ("queued", {"color": "tab:blue"})])
+               ("uploaded_replayed", {"color": "tab:red", "ls": "--", "lw": .8}),
+               ("uploaded_if_newest", {"color": "tab:green", "ls": ":"}),
+               ("uploaded_if_stale_skipped", {"color": "tab:purple", "ls": "-."})])
     plot_depth([c for c in depth_cases if "-r30" in c[0] and "sonix" in c[0]],
                os.path.join(out, "queue-depth-sonix-r30.png"))
 

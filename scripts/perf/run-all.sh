@@ -40,11 +40,20 @@ for step in "${steps[@]}"; do
             --benchmark_out_format=json | tee "$out/first-picture.txt"
         ;;
     cpu)
+        # The car's own test pattern (plain, cheap to decode), and a busy camera-like stream at
+        # 4 Mbit/s (moving test picture with grain) where decoding dominates.
         "$bin/record_car_stream" "$out/car-stream.h264" 600
+        ffmpeg -nostdin -hide_banner -loglevel error \
+            -f lavfi -i "testsrc2=size=1280x720:rate=30,noise=alls=12:allf=t" -frames:v 600 \
+            -c:v libx264 -preset ultrafast -tune zerolatency -g 30 -bf 0 -b:v 4M -maxrate 4M \
+            -bufsize 1M -x264-params "repeat-headers=1:scenecut=0:slices=1" -f h264 \
+            -y "$out/busy-stream.h264"
         rm -f "$out/cpu.jsonl"
-        for family in sonix zoderiv; do
-            $py scripts/perf/cpu_memory.py "$out/car-stream.h264" 600 "$out/cpu.jsonl" \
-                --family "$family" --rounds 3
+        for stream in car-stream busy-stream; do
+            for family in sonix zoderiv; do
+                $py scripts/perf/cpu_memory.py "$out/$stream.h264" 600 "$out/cpu.jsonl" \
+                    --family "$family" --rounds 3
+            done
         done
         $py scripts/perf/cpu_report.py "$out/cpu.jsonl" | tee "$out/cpu.md"
         ;;
