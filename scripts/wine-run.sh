@@ -10,12 +10,17 @@ export WINEPREFIX=${WINEPREFIX:-$(dirname "$bin_dir")/wine}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No display, no browser or .NET runtimes to offer: a console program needs none of them.
 export DISPLAY=
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 wine=wine64
 command -v wine64 >/dev/null || wine=/usr/lib/wine/wine64
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    # Test programs start side by side; one of them makes the prefix, the others wait for it.
-    flock "$WINEPREFIX.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || wineboot -i' >/dev/null 2>&1
-fi
+wineserver=wineserver
+command -v wineserver >/dev/null || wineserver=/usr/lib/wine/wineserver
+export wineserver
+mkdir -p "$WINEPREFIX"
+# Test programs start side by side; one of them makes the prefix, the others wait for it. Every
+# test is a process of its own: a server that outlives each of them by half a minute saves
+# starting Wine's services again for every test (seconds each). It ends by itself after the run.
+flock "$WINEPREFIX.lock" sh -c '
+    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i
+    "$wineserver" -p30 || true' </dev/null >/dev/null 2>&1
 exec "$wine" "$program" "$@"

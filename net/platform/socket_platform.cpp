@@ -31,11 +31,37 @@ namespace {
 SOCKET native(SocketHandle socket) {
     return static_cast<SOCKET>(socket);
 }
+
+bool isSocket(SOCKET socket) {
+    int type = 0;
+    int length = sizeof(type);
+    return ::getsockopt(socket, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) ==
+               0 ||
+           ::WSAGetLastError() != WSAENOTSOCK;
+}
 } // namespace
 
 SocketHandle createSocket(int family, int type, int protocol) {
-    const SOCKET s = ::socket(family, type, protocol);
-    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+    // Winsock makes inheritable handles: a process the host starts later would keep the car's
+    // connections open after we close them. Overlapped, as socket() would make it.
+    SOCKET s = ::WSASocketW(family, type, protocol, nullptr, 0,
+                            WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET && ::WSAGetLastError() == WSAEINVAL) {
+        // Systems older than Windows 7 SP1 do not know the flag.
+        s = ::WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        if (s != INVALID_SOCKET) {
+            ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+        }
+    }
+    if (s == INVALID_SOCKET) {
+        return kInvalidSocket;
+    }
+    if (type == SOCK_DGRAM) {
+        // As on POSIX, an unconnected datagram socket does not fail its receives because an
+        // earlier send met a closed port.
+        ignoreUnreachableReports(static_cast<SocketHandle>(s));
+    }
+    return static_cast<SocketHandle>(s);
 }
 
 void closeSocket(SocketHandle socket) {
@@ -62,8 +88,17 @@ ConnectStart startConnect(SocketHandle socket, const sockaddr_storage& address, 
 }
 
 int waitWritable(SocketHandle socket, int timeoutMs) {
-    WSAPOLLFD slot{native(socket), POLLWRNORM, 0};
-    const int result = ::WSAPoll(&slot, 1, timeoutMs);
+    // select, not WSAPoll: before Windows 10 version 2004 WSAPoll never reported a connect that
+    // failed, which would turn every refused connect into a time-out. select names the failure
+    // in its exception set, and counts handles rather than limiting their values.
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(native(socket), &writable);
+    FD_SET(native(socket), &failed);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int result = ::select(0, nullptr, &writable, &failed, &limit);
     return result < 0 ? -1 : (result == 0 ? 0 : 1);
 }
 
@@ -98,9 +133,7 @@ long receiveStream(SocketHandle socket, uint8_t* buffer, size_t capacity) {
 
 long receiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity) {
     sockaddr_storage from{};
-    int fromLength = sizeof(from);
-    return ::recvfrom(native(socket), reinterpret_cast<char*>(buffer), static_cast<int>(capacity),
-                      0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    return receiveDatagramFrom(socket, buffer, capacity, from);
 }
 
 long receiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity,
@@ -148,9 +181,27 @@ int pollSockets(PollSlot* slots, size_t count, int timeoutMs) {
     for (size_t i = 0; i < count; ++i) {
         nativeSlots[i] = WSAPOLLFD{static_cast<SOCKET>(slots[i].socket), slots[i].events, 0};
     }
-    const int result = ::WSAPoll(nativeSlots, static_cast<ULONG>(count), timeoutMs);
+    int result = ::WSAPoll(nativeSlots, static_cast<ULONG>(count), timeoutMs);
+    if (result < 0 && ::WSAGetLastError() == WSAENOTSOCK) {
+        // A handle closed behind the caller's back fails the whole poll on some Winsock
+        // implementations; POSIX marks that slot invalid and reports the others. Do the same, so
+        // the caller can drop it instead of failing every poll from now on.
+        result = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const bool valid = isSocket(nativeSlots[i].fd);
+            nativeSlots[i].revents = valid ? 0 : POLLNVAL;
+            result += valid ? 0 : 1;
+        }
+    }
     for (size_t i = 0; i < count; ++i) {
-        slots[i].revents = result > 0 ? nativeSlots[i].revents : 0;
+        short events = result > 0 ? nativeSlots[i].revents : 0;
+        if ((events & (POLLHUP | POLLERR)) == POLLHUP) {
+            // An orderly close by the peer: POSIX reports the stream readable, and the receive
+            // yields what is left and then the end. Winsock reports a hang-up instead, which
+            // would drop the connection as if it had been torn down.
+            events = static_cast<short>((events & ~POLLHUP) | POLLRDNORM);
+        }
+        slots[i].revents = events;
     }
     return result;
 }

@@ -35,7 +35,8 @@ struct PollSlot {
     short revents;
 };
 
-// Returns kInvalidSocket on failure. Handles are not inherited by child processes.
+// Returns kInvalidSocket on failure. Handles are not inherited by child processes. Datagram
+// sockets ignore unreachable reports (below) from the start.
 SocketHandle createSocket(int family, int type, int protocol);
 void closeSocket(SocketHandle socket);
 bool setNonBlocking(SocketHandle socket);
@@ -56,11 +57,11 @@ long sendStream(SocketHandle socket, const uint8_t* data, size_t length);
 long sendDatagram(SocketHandle socket, const uint8_t* data, size_t length,
                   const sockaddr_storage& to, int toLength);
 long receiveStream(SocketHandle socket, uint8_t* buffer, size_t capacity);
-// The sender's address is read into a scratch buffer and dropped.
+// The bytes of a datagram longer than `capacity` past it are dropped on both platforms (Windows
+// would otherwise fail the call). The sender's address is read into a scratch buffer and dropped.
 long receiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity);
 // Like receiveDatagram, and reports the sender in `from`, zero-filled beyond what the system
-// wrote so that addresses compare byte for byte. The bytes of a datagram longer than
-// `capacity` past it are dropped on both platforms (Windows would otherwise fail the call).
+// wrote so that addresses compare byte for byte.
 long receiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity,
                          sockaddr_storage& from);
 
@@ -75,7 +76,9 @@ bool isReceiveTimeout(int error);
 // unconnected socket never hears of it). Best effort.
 void ignoreUnreachableReports(SocketHandle socket);
 
-// Number of slots with events, 0 on time-out or interruption, -1 on failure.
+// Number of slots with events, 0 on time-out or interruption, -1 on failure. POSIX meanings on
+// both platforms: a handle that is not open marks its slot kPollInvalid and fails nothing else,
+// and a peer's orderly close reads as readable (the receive then returns 0), not as a hang-up.
 int pollSockets(PollSlot* slots, size_t count, int timeoutMs);
 
 int lastSocketError();

@@ -26,12 +26,10 @@ protected:
 
 TEST_F(NetManagerIo, TcpCarriesSocketAndPassTimestampAndGivesUpWithoutProgress) {
     EXPECT_TRUE(control->send(NetManager::makePacket(tcp, bytesOf("hello"))));
-    uint8_t received[5] = {};
-    ASSERT_EQ(recv(peer, received, 5, MSG_WAITALL), 5);
-    EXPECT_EQ(Bytes(received, received + 5), bytesOf("hello"));
+    EXPECT_EQ(peerReceive(peer, 5), bytesOf("hello"));
 
     const int64_t before = steadyNowNs();
-    ASSERT_EQ(::send(peer, "world", 5, 0), 5);
+    ASSERT_EQ(peerSend(peer, "world"), 5);
     Packet packet;
     ASSERT_TRUE(control->receive(packet, 10000));
     EXPECT_EQ(packet->data, bytesOf("world"));
@@ -72,38 +70,23 @@ TEST_F(NetManagerIo, OversizedDatagramFailsWith3010) {
     EXPECT_EQ(errors.entries(), (ErrorLog::Entries{{udp, kNetSendtoShort}}));
 }
 
-TEST_F(NetManagerIo, EmptyDatagramIsDroppedQuietlyAndAFailedReceiveReports3014) {
+TEST_F(NetManagerIo, EmptyAndOversizedDatagramsAreNoErrors) {
     // An empty datagram is valid and carries nothing: no packet, no error, reading goes on.
     ASSERT_TRUE(device.sendTo(media->localPort(udp), {}));
     const Packet after = relay(device, *media, udp, bytesOf("after"));
     ASSERT_NE(after, nullptr);
     EXPECT_EQ(after->data, bytesOf("after"));
-    EXPECT_TRUE(errors.entries().empty());
 
-    // A receive that fails: aimed at a port where nobody listens, the media socket gets the
-    // "port unreachable" answer as its pending error, which the next receive returns. The poll
-    // thread is parked in a handler meanwhile, so its next read of the socket comes after
-    // these calls.
-    std::mutex gate;
-    std::unique_lock<std::mutex> closed(gate);
-    std::atomic<bool> parked{false};
-    media->setPacketHandler([&](Packet) {
-        parked = true;
-        std::lock_guard<std::mutex> wait(gate);
-    });
-    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("park")));
-    ASSERT_TRUE(waitFor([&] { return parked.load(); }));
-    uint16_t unusedPort = 0;
-    {
-        UdpPeer gone;
-        unusedPort = gone.port();
+    // One read per datagram, into the read buffer: the rest of a longer one is cut off, on
+    // Windows too, where the receive would report it as a failure.
+    Bytes longer(NetManager::kReadBufferSize + 952);
+    for (size_t i = 0; i < longer.size(); ++i) {
+        longer[i] = static_cast<uint8_t>(i * 7);
     }
-    const sockaddr_storage nowhere = address("127.0.0.1", unusedPort);
-    ASSERT_EQ(::connect(udp, reinterpret_cast<const sockaddr*>(&nowhere), addressLength(nowhere)),
-              0);
-    ASSERT_EQ(::send(udp, "x", 1, 0), 1);
-    closed.unlock();
-    EXPECT_TRUE(errors.waitFor({{udp, kNetRecvfromFailed}}));
+    const Packet cut = relay(device, *media, udp, longer);
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->data, Bytes(longer.begin(), longer.begin() + NetManager::kReadBufferSize));
+    EXPECT_TRUE(errors.entries().empty());
 }
 
 TEST_F(NetManagerIo, ReceiveTimeouts) {
@@ -183,7 +166,7 @@ TEST_F(NetManagerIo, HandlerTakesEveryPacketOnThePollThread) {
 
 TEST_F(NetManagerIo, HandleClosedBehindTheManagersBackIsDroppedDespiteAThrowingCallback) {
     errors.throwAfterRecording = true;
-    close(udp);
+    closeSocket(udp);
     ASSERT_TRUE(errors.waitFor({{udp, kNetHangUp}}));
     EXPECT_EQ(media->localPort(udp), NetManager::kUnknownPort);
     // Later passes still run.
@@ -208,7 +191,7 @@ TEST_F(NetManagerIo, PeerCloseReportsOnceClosesTheSocketAndFailsLaterSends) {
 
 TEST_F(NetManagerIo, HangUpReportsOnceAndClosesTheSocket) {
     const linger reset{1, 0};
-    setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof(reset));
     closePeer();
     expectControlDroppedOnceWith(kNetHangUp);
 }

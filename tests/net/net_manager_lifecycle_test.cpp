@@ -1,9 +1,5 @@
 // Opening failures, shutdown, and what a manager leaves behind.
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <sched.h>
-#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -40,58 +36,6 @@ TEST(NetManagerOpen, RefusedConnectionGives3004AndLeavesNothingOpen) {
     ASSERT_EQ(connection->open(NetManager::kSocketTcp, listener.port(), socket), 0);
     EXPECT_EQ(threadCount(), threads + 1);
     manager.shutdown();
-}
-
-TEST(NetManagerOpen, ConnectTheSystemRefusesAtOnceGives3004AndClosesTheSocket) {
-    // A fresh network namespace has no route at all (not even loopback is up), so the system
-    // refuses the connect itself; such a socket would still poll writable with no pending error.
-    // The namespace goes away with the thread.
-    int code = 0;
-    int leaked = -1;
-    std::thread probe([&] {
-        if (unshare(CLONE_NEWNET) != 0) {
-            return;
-        }
-        NetManager manager(address("0.0.0.0"), address("10.77.0.2"), nullptr);
-        auto connection = manager.createConnection();
-        const int descriptors = openDescriptorCount();
-        int socket = -1;
-        code = connection->open(NetManager::kSocketTcp, 8080, socket);
-        leaked = openDescriptorCount() - descriptors;
-    });
-    probe.join();
-    if (leaked < 0) {
-        GTEST_SKIP() << "needs CAP_NET_ADMIN for a private network namespace";
-    }
-    EXPECT_EQ(code, kNetConnectFailed);
-    EXPECT_EQ(leaked, 0);
-}
-
-TEST(NetManagerOpen, UnansweredConnectGives3005AfterTheConnectWait) {
-    // The connect needs somewhere that swallows the SYN. This thread moves into a network
-    // namespace of its own where 10.77.0.2 is routed over loopback but is nobody's address, so
-    // the SYN is dropped on arrival; the namespace goes away with the thread.
-    int code = 0;
-    int leaked = -1;
-    std::thread probe([&] {
-        if (unshare(CLONE_NEWNET) != 0 ||
-            std::system("ip link set lo up && ip addr add 10.77.0.1/32 dev lo && "
-                        "ip route add 10.77.0.2/32 dev lo src 10.77.0.1") != 0) {
-            return;
-        }
-        NetManager manager(address("0.0.0.0"), address("10.77.0.2"), nullptr);
-        auto connection = manager.createConnection();
-        const int descriptors = openDescriptorCount();
-        int socket = -1;
-        code = connection->open(NetManager::kSocketTcp, 8080, socket);
-        leaked = openDescriptorCount() - descriptors;
-    });
-    probe.join();
-    if (leaked < 0) {
-        GTEST_SKIP() << "needs CAP_NET_ADMIN and the ip tool for a private network namespace";
-    }
-    EXPECT_EQ(code, kNetConnectTimeout);
-    EXPECT_EQ(leaked, 0);
 }
 
 using NetManagerLife = ClientFixture;
@@ -206,65 +150,6 @@ TEST(NetManagerLifetimes, TwoHundredLifetimesLeaveNoDescriptorOrThread) {
     // A joined thread can linger in the task list for a moment after its join returned.
     waitFor([&] { return threadCount() <= threadsBefore; });
     EXPECT_EQ(threadCount(), threadsBefore);
-}
-
-// In a child process that has given up root, opens a UDP socket for a device; the exit status
-// is the verdict, so a process exit from inside the manager shows up as a failure. Without
-// threads the open must fail with -3016 and leave no descriptor; otherwise the poll thread runs
-// although its priority cannot be raised.
-void openUnprivileged(bool withoutThreads) {
-    const rlimit none{0, 0};
-    if ((withoutThreads && setrlimit(RLIMIT_NPROC, &none) != 0) ||
-        setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
-        std::_Exit(3);
-    }
-    UdpPeer device;
-    NetManager manager(address("0.0.0.0"), address("127.0.0.1"), nullptr);
-    auto connection = manager.createConnection();
-    const int descriptors = openDescriptorCount();
-    int socket = -1;
-    const int code = connection->open(NetManager::kSocketUdp, device.port(), socket);
-    const bool passed =
-        withoutThreads
-            ? code == kNetNoResource && socket == -1 && openDescriptorCount() == descriptors
-            : code == 0 && relay(device, *connection, socket, bytesOf("hi")) != nullptr;
-    manager.shutdown();
-    std::_Exit(passed ? 0 : 2);
-}
-
-// In a child: poll refuses more handles than the descriptor limit allows, which makes every
-// poll of two sockets fail. The exit status is the verdict.
-void pollFailing() {
-    ErrorLog errors;
-    UdpPeer device;
-    auto manager = makeManager(errors);
-    auto connection = manager->createConnection();
-    const int first = openUdp(*connection, device);
-    const int second = openUdp(*connection, device);
-    const rlimit one{1, 1};
-    if (first < 0 || second < 0 || setrlimit(RLIMIT_NOFILE, &one) != 0) {
-        std::_Exit(3);
-    }
-    const auto expected = std::make_pair(std::min(first, second), int{kNetPollFailed});
-    const bool reported = waitFor([&] {
-        const ErrorLog::Entries entries = errors.entries();
-        return !entries.empty() && entries.front() == expected;
-    });
-    std::_Exit(reported ? 0 : 2);
-}
-
-TEST(NetManagerPoll, FailedPollReports3012WithTheFirstHandle) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(pollFailing(), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(NetManagerUnprivileged, PollThreadPriorityAndStartFailures) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root to drop privileges in a child";
-    }
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(openUnprivileged(false), ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(openUnprivileged(true), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -1,21 +1,30 @@
-// Loopback peers and probes for the socket layer tests.
+// Loopback peers and probes for the socket layer tests, written against the platform layer so
+// that they run on Linux and Windows alike.
 #pragma once
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
+
+#ifdef _WIN32
+// Winsock 2 must come before windows.h, and windows.h before tlhelp32.h.
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
+#else
+#include <filesystem>
+#include <sys/socket.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -49,6 +58,67 @@ inline bool waitFor(const std::function<bool()>& condition) {
     return true;
 }
 
+#ifdef _WIN32
+// The sockets among this process's handles. Not all handles: the threads library makes events
+// for its mutexes when they are first contended and keeps them, and GetProcessHandleCount is a
+// stub that answers 0 under Wine.
+inline int openDescriptorCount() {
+    struct HandleEntry {
+        void* object;
+        ULONG_PTR process;
+        ULONG_PTR handle;
+        ULONG access;
+        USHORT backTrace;
+        USHORT type;
+        ULONG attributes;
+        ULONG reserved;
+    };
+    struct HandleTable {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        HandleEntry entries[1];
+    };
+    using Query = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    constexpr int kExtendedHandleInformation = 64;
+    static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<ULONG_PTR> buffer(1 << 16);
+    ULONG needed = 0;
+    while (query(kExtendedHandleInformation, buffer.data(),
+                 static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed) != 0) {
+        if (buffer.size() >= (1u << 24)) {
+            return -1;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+    int count = 0;
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+        const HandleEntry& entry = table->entries[i];
+        int type = 0;
+        int length = sizeof(type);
+        count += entry.process == ::GetCurrentProcessId() &&
+                         ::getsockopt(static_cast<SOCKET>(entry.handle), SOL_SOCKET, SO_TYPE,
+                                      reinterpret_cast<char*>(&type), &length) == 0
+                     ? 1
+                     : 0;
+    }
+    return count;
+}
+
+inline int threadCount() {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Thread32First(snapshot, &entry); more;
+         more = ::Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+    }
+    ::CloseHandle(snapshot);
+    return count;
+}
+#else
 // Less the descriptor of the directory listing itself.
 inline int openDescriptorCount() {
     namespace fs = std::filesystem;
@@ -62,29 +132,45 @@ inline int threadCount() {
     namespace fs = std::filesystem;
     return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/task"), {})) + settled;
 }
+#endif
 
 // Receives and accepts give up after 10 s.
-inline int boundReceives(int fd) {
-    const timeval limit{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-    return fd;
+inline int boundReceives(int socket) {
+    setReceiveTimeout(socket, 10000);
+    return socket;
+}
+
+// The peer's side of a TCP connection, as plain calls on its handle.
+inline long peerSend(int socket, const std::string& text) {
+    return sendStream(socket, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+// Exactly `length` bytes, or empty when the connection ends or the 10 s receive bound passes.
+inline Bytes peerReceive(int socket, size_t length) {
+    Bytes received(length);
+    for (size_t done = 0; done < length;) {
+        const long n = receiveStream(socket, received.data() + done, length - done);
+        if (n <= 0) {
+            return {};
+        }
+        done += static_cast<size_t>(n);
+    }
+    return received;
 }
 
 // A bound socket on 127.0.0.1 with an ephemeral port: UDP, or TCP, listening when asked.
 class LoopbackSocket {
 public:
     LoopbackSocket(int type, bool listening)
-        : fd_(boundReceives(socket(AF_INET, type | SOCK_CLOEXEC, 0))) {
+        : fd_(boundReceives(createSocket(kFamilyIPv4, type, 0))) {
         sockaddr_storage bound = address("127.0.0.1");
-        socklen_t length = sizeof(bound);
-        bind(fd_, reinterpret_cast<const sockaddr*>(&bound), addressLength(bound));
+        bindSocket(fd_, bound, addressLength(bound));
         if (listening) {
-            listen(fd_, 16);
+            ::listen(fd_, 16);
         }
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length);
+        localAddress(fd_, bound);
         port_ = ntohs(reinterpret_cast<const sockaddr_in&>(bound).sin_port);
     }
-    ~LoopbackSocket() { close(fd_); }
+    ~LoopbackSocket() { closeSocket(fd_); }
     uint16_t port() const { return port_; }
 
 protected:
@@ -95,20 +181,27 @@ protected:
 struct TcpListener : LoopbackSocket {
     TcpListener() : LoopbackSocket(SOCK_STREAM, true) {}
     // The accepted socket, or -1.
-    int accept() { return boundReceives(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)); }
+    int accept() {
+#ifdef _WIN32
+        const SOCKET accepted = ::accept(fd_, nullptr, nullptr);
+        return boundReceives(accepted == INVALID_SOCKET ? -1 : static_cast<int>(accepted));
+#else
+        return boundReceives(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+#endif
+    }
 };
 
 struct UdpPeer : LoopbackSocket {
     UdpPeer() : LoopbackSocket(SOCK_DGRAM, false) {}
     bool sendTo(uint16_t port, const Bytes& bytes) {
         const sockaddr_storage to = address("127.0.0.1", port);
-        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                        addressLength(to)) == static_cast<ssize_t>(bytes.size());
+        return sendDatagram(fd_, bytes.data(), bytes.size(), to, addressLength(to)) ==
+               static_cast<long>(bytes.size());
     }
     // One datagram, or empty when none arrives.
     Bytes receive() {
         uint8_t buffer[4096];
-        const ssize_t received = ::recv(fd_, buffer, sizeof(buffer), 0);
+        const long received = receiveDatagram(fd_, buffer, sizeof(buffer));
         return received > 0 ? Bytes(buffer, buffer + received) : Bytes{};
     }
 };
@@ -170,7 +263,11 @@ inline Packet relay(UdpPeer& device, Connection& connection, int socket, const B
 struct Client {
     ~Client() { closePeer(); }
     bool ok() const { return udp >= 0 && tcp >= 0 && peer >= 0; }
-    void closePeer() { close(std::exchange(peer, -1)); }
+    void closePeer() {
+        if (peer >= 0) {
+            closeSocket(std::exchange(peer, -1));
+        }
+    }
     bool sendOnControl(const char* text) {
         return control->send(NetManager::makePacket(tcp, bytesOf(text)));
     }

@@ -1,0 +1,158 @@
+// What the socket layer does where only Linux can set the scene: a closed port reported to a
+// connected datagram socket, a network namespace without a route or with a black hole, too few
+// descriptors for a poll, no right to raise a priority or to start a thread.
+#include <algorithm>
+#include <cstdlib>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "net_test_support.h"
+
+namespace {
+
+using namespace nettest;
+
+using NetManagerLinux = ClientFixture;
+
+TEST_F(NetManagerLinux, FailedReceiveReports3014) {
+    // A receive that fails: aimed at a port where nobody listens, the media socket gets the
+    // "port unreachable" answer as its pending error, which the next receive returns. The poll
+    // thread is parked in a handler meanwhile, so its next read of the socket comes after
+    // these calls.
+    std::mutex gate;
+    std::unique_lock<std::mutex> closed(gate);
+    std::atomic<bool> parked{false};
+    media->setPacketHandler([&](Packet) {
+        parked = true;
+        std::lock_guard<std::mutex> wait(gate);
+    });
+    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("park")));
+    ASSERT_TRUE(waitFor([&] { return parked.load(); }));
+    uint16_t unusedPort = 0;
+    {
+        UdpPeer gone;
+        unusedPort = gone.port();
+    }
+    const sockaddr_storage nowhere = address("127.0.0.1", unusedPort);
+    ASSERT_EQ(::connect(udp, reinterpret_cast<const sockaddr*>(&nowhere), addressLength(nowhere)),
+              0);
+    ASSERT_EQ(::send(udp, "x", 1, 0), 1);
+    closed.unlock();
+    EXPECT_TRUE(errors.waitFor({{udp, kNetRecvfromFailed}}));
+}
+
+TEST(NetManagerOpen, ConnectTheSystemRefusesAtOnceGives3004AndClosesTheSocket) {
+    // A fresh network namespace has no route at all (not even loopback is up), so the system
+    // refuses the connect itself; such a socket would still poll writable with no pending error.
+    // The namespace goes away with the thread.
+    int code = 0;
+    int leaked = -1;
+    std::thread probe([&] {
+        if (unshare(CLONE_NEWNET) != 0) {
+            return;
+        }
+        NetManager manager(address("0.0.0.0"), address("10.77.0.2"), nullptr);
+        auto connection = manager.createConnection();
+        const int descriptors = openDescriptorCount();
+        int socket = -1;
+        code = connection->open(NetManager::kSocketTcp, 8080, socket);
+        leaked = openDescriptorCount() - descriptors;
+    });
+    probe.join();
+    if (leaked < 0) {
+        GTEST_SKIP() << "needs CAP_NET_ADMIN for a private network namespace";
+    }
+    EXPECT_EQ(code, kNetConnectFailed);
+    EXPECT_EQ(leaked, 0);
+}
+
+TEST(NetManagerOpen, UnansweredConnectGives3005AfterTheConnectWait) {
+    // The connect needs somewhere that swallows the SYN. This thread moves into a network
+    // namespace of its own where 10.77.0.2 is routed over loopback but is nobody's address, so
+    // the SYN is dropped on arrival; the namespace goes away with the thread.
+    int code = 0;
+    int leaked = -1;
+    std::thread probe([&] {
+        if (unshare(CLONE_NEWNET) != 0 ||
+            std::system("ip link set lo up && ip addr add 10.77.0.1/32 dev lo && "
+                        "ip route add 10.77.0.2/32 dev lo src 10.77.0.1") != 0) {
+            return;
+        }
+        NetManager manager(address("0.0.0.0"), address("10.77.0.2"), nullptr);
+        auto connection = manager.createConnection();
+        const int descriptors = openDescriptorCount();
+        int socket = -1;
+        code = connection->open(NetManager::kSocketTcp, 8080, socket);
+        leaked = openDescriptorCount() - descriptors;
+    });
+    probe.join();
+    if (leaked < 0) {
+        GTEST_SKIP() << "needs CAP_NET_ADMIN and the ip tool for a private network namespace";
+    }
+    EXPECT_EQ(code, kNetConnectTimeout);
+    EXPECT_EQ(leaked, 0);
+}
+
+// In a child process that has given up root, opens a UDP socket for a device; the exit status
+// is the verdict, so a process exit from inside the manager shows up as a failure. Without
+// threads the open must fail with -3016 and leave no descriptor; otherwise the poll thread runs
+// although its priority cannot be raised.
+void openUnprivileged(bool withoutThreads) {
+    const rlimit none{0, 0};
+    if ((withoutThreads && setrlimit(RLIMIT_NPROC, &none) != 0) ||
+        setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
+        std::_Exit(3);
+    }
+    UdpPeer device;
+    NetManager manager(address("0.0.0.0"), address("127.0.0.1"), nullptr);
+    auto connection = manager.createConnection();
+    const int descriptors = openDescriptorCount();
+    int socket = -1;
+    const int code = connection->open(NetManager::kSocketUdp, device.port(), socket);
+    const bool passed =
+        withoutThreads
+            ? code == kNetNoResource && socket == -1 && openDescriptorCount() == descriptors
+            : code == 0 && relay(device, *connection, socket, bytesOf("hi")) != nullptr;
+    manager.shutdown();
+    std::_Exit(passed ? 0 : 2);
+}
+
+// In a child: poll refuses more handles than the descriptor limit allows, which makes every
+// poll of two sockets fail. The exit status is the verdict.
+void pollFailing() {
+    ErrorLog errors;
+    UdpPeer device;
+    auto manager = makeManager(errors);
+    auto connection = manager->createConnection();
+    const int first = openUdp(*connection, device);
+    const int second = openUdp(*connection, device);
+    const rlimit one{1, 1};
+    if (first < 0 || second < 0 || setrlimit(RLIMIT_NOFILE, &one) != 0) {
+        std::_Exit(3);
+    }
+    const auto expected = std::make_pair(std::min(first, second), int{kNetPollFailed});
+    const bool reported = waitFor([&] {
+        const ErrorLog::Entries entries = errors.entries();
+        return !entries.empty() && entries.front() == expected;
+    });
+    std::_Exit(reported ? 0 : 2);
+}
+
+TEST(NetManagerPoll, FailedPollReports3012WithTheFirstHandle) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(pollFailing(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(NetManagerUnprivileged, PollThreadPriorityAndStartFailures) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to drop privileges in a child";
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(openUnprivileged(false), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(openUnprivileged(true), ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
