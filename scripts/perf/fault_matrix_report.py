@@ -49,11 +49,23 @@ def baseline(cells, family, parity):
     return None
 
 
+def shown_share(cell):
+    """Of the frames that reached the receiver (handed to the decoder, or given up with a
+    key-frame request), the share the decoder turned into pictures. Unlike pictures per second
+    it does not depend on how many frames a starved simulator managed to send, so cells that
+    ran at different moments of a busy machine compare."""
+    d, s = cell.get("decoder", {}), cell.get("stats", {})
+    seen = d.get("access_units", 0) + s.get("key_frame_requests", 0)
+    return 100.0 * d.get("pictures_decoded", 0) / seen if seen else None
+
+
 def stream_table(cells):
-    rows = ["| family | fault | pictures/s (% of loss-free) | first picture s | direct | repairs "
-            "| key-frame requests | lost frames | late packets | reference gaps | recovery ms "
-            "median / p90 (max) | decoder errors | reconnects | threads | descriptors |",
-            "|" + "---|" * 15]
+    rows = ["| family | fault | pictures/s (% of loss-free) | received kbit/s | frames shown % "
+            "| first picture s "
+            "| direct | repairs | key-frame requests | lost frames | late packets | reference gaps "
+            "| recovery ms median / p90 (max) | decoder errors | reconnects "
+            "| kernel receive-buffer drops | threads | descriptors |",
+            "|" + "---|" * 18]
     for c in cells:
         if c["kind"] != "stream" or c.get("replay_checked"):
             continue
@@ -64,11 +76,14 @@ def stream_table(cells):
         share = f" ({100 * pps / base:.0f} %)" if pps is not None and base else ""
         threads, fds = leak(c)
         rows.append(
-            f"| {c['family']} | {c['fault']} | {num(pps)}{share} | {num(c.get('first_picture_s'))} "
+            f"| {c['family']} | {c['fault']} | {num(pps)}{share} "
+            f"| {num(s.get('received_kbit_s'), 0)} | {num(shown_share(c), 0)} "
+            f"| {num(c.get('first_picture_s'))} "
             f"| {s.get('direct', '–')} | {s.get('repairs', '–')} | {s.get('key_frame_requests', '–')} "
             f"| {s.get('lost_frames', '–')} | {s.get('late_packets', '–')} "
             f"| {d.get('reference_gaps', '–')} | {dist(d.get('recovery_ms'))} "
-            f"| {d.get('decoder_errors', '–')} | {c.get('reconnects', '–')} | {threads} | {fds} |"
+            f"| {d.get('decoder_errors', '–')} | {c.get('reconnects', '–')} "
+            f"| {c.get('receive_buffer_drops', '–')} | {threads} | {fds} |"
             + (f" **{c['error']}**" if "error" in c else ""))
     return "\n".join(rows)
 
@@ -118,9 +133,9 @@ def lifecycle_table(cells):
 
 def integrity_table(cells):
     rows = ["| family | fault (car replays a known stream) | access units checked | not as sent "
-            "| decoder errors | pictures decoded | key-frame requests | repairs | threads "
-            "| descriptors |",
-            "|" + "---|" * 10]
+            "| decoder errors | pictures decoded | key-frame requests | repairs "
+            "| kernel receive-buffer drops | threads | descriptors |",
+            "|" + "---|" * 11]
     for c in cells:
         if not c.get("replay_checked"):
             continue
@@ -130,7 +145,7 @@ def integrity_table(cells):
                     f"| {d.get('checked', '–')} | {d.get('mismatched', '–')} "
                     f"| {d.get('decoder_errors', '–')} | {d.get('pictures_decoded', '–')} "
                     f"| {s.get('key_frame_requests', '–')} | {s.get('repairs', '–')} "
-                    f"| {threads} | {fds} |" + (f" **{c['error']}**" if "error" in c else ""))
+                    f"| {c.get('receive_buffer_drops', '–')} | {threads} | {fds} |" + (f" **{c['error']}**" if "error" in c else ""))
     return "\n".join(rows)
 
 
@@ -142,23 +157,30 @@ def plot(cells, path):
     except ImportError:
         print("fault_matrix_report: no matplotlib, no plot", file=sys.stderr)
         return False
-    fig, ax = plt.subplots(figsize=(7, 4.2), dpi=110)
+    fig, (ax, bx) = plt.subplots(1, 2, figsize=(11, 4.2), dpi=110)
     styles = {("sonix", 1): "o-", ("sonix", 2): "s-", ("zoderiv", 1): "o--",
               ("zoderiv", 2): "s--"}
     for (family, parity), style in styles.items():
-        points = sorted((c["loss_percent"], c["pictures_per_s"]) for c in cells
-                        if c["family"] == family and c.get("parity") == parity
-                        and "loss_percent" in c and c.get("pictures_per_s") is not None)
-        if points:
-            ax.plot([p[0] for p in points], [p[1] for p in points], style,
-                    label=f"{family}, {parity} parity packet{'s' if parity > 1 else ''}")
-    ax.set_xlabel("datagrams lost at random (%)")
+        sweep = sorted((c for c in cells if c["family"] == family and c.get("parity") == parity
+                        and "loss_percent" in c and c.get("pictures_per_s") is not None),
+                       key=lambda c: c["loss_percent"])
+        if sweep:
+            label = f"{family}, {parity} parity packet{'s' if parity > 1 else ''}"
+            ax.plot([c["loss_percent"] for c in sweep], [c["pictures_per_s"] for c in sweep],
+                    style, label=label)
+            bx.plot([c["loss_percent"] for c in sweep], [shown_share(c) for c in sweep], style,
+                    label=label)
+    for a in (ax, bx):
+        a.set_xlabel("datagrams lost at random (%)")
+        a.set_xticks([0, 5, 10, 20, 30])
+        a.grid(True, alpha=0.3)
     ax.set_ylabel("pictures shown per second")
     ax.set_ylim(0, 32)
-    ax.set_xticks([0, 5, 10, 20, 30])
-    ax.grid(True, alpha=0.3)
-    ax.legend(loc="lower left")
-    ax.set_title("Pictures per second against loss (car sends 30 a second)")
+    ax.legend(loc="lower left", fontsize="small")
+    ax.set_title("Pictures per second (car sends up to 30)", fontsize="medium")
+    bx.set_ylabel("frames that reached the receiver shown (%)")
+    bx.set_ylim(0, 105)
+    bx.set_title("Share of the frames the car sent that were shown", fontsize="medium")
     fig.tight_layout()
     fig.savefig(path)
     return True
