@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/car_process.h"
 #include "carsim/probe/car_client.h"
+#include "tests/support/car_process.h"
 
 using namespace carclient;
 using nlohmann::json;
@@ -66,46 +66,22 @@ protected:
 
 } // namespace
 
-TEST_F(CarTest, SonixControlAnswersEachRequestWholeAndANewConnectionReplacesTheOldOne) {
-    startCar({"--family", "sonix", "--hw-type", "2", "--fw-major", "128"});
+// The car serves one control connection at a time: a new one ends the old.
+TEST_F(CarTest, ANewControlConnectionReplacesTheOldOne) {
+    startCar({"--family", "sonix"});
     TcpClient control = connect();
-    auto mcu = sonixExchange(control, {{"type", "mendrel_get_mcu_version"}});
-    ASSERT_TRUE(mcu);
-    EXPECT_EQ((*mcu)["hwType"], 2);
-    EXPECT_EQ((*mcu)["fwMajor"], 128);
-    EXPECT_EQ((*mcu)["resp_status"], 0);
-    EXPECT_EQ(sonixExchange(control, {{"type", "setrecordlength"}, {"minutes", 7}})
-                  .value_or(json())["resp_status"],
-              0);
-    EXPECT_EQ(sonixExchange(control, {{"type", "getrecordstatus"}}).value_or(json())["length"], 7);
-
-    // A request cut in two is answered once it is complete.
-    ASSERT_TRUE(control.send(R"({"type":"getsd)"));
-    EXPECT_FALSE(control.readOnce(milliseconds(200)));
-    ASSERT_TRUE(control.send(R"(space"})"));
-    EXPECT_EQ(json::parse(control.readOnce(milliseconds(5000)).value())["type"], "getsdspace");
-
-    // Two requests in one write get two answers.
-    ASSERT_TRUE(control.send(R"({"type":"heartbeat"}{"type":"getvideostatus"})"));
-    std::string both;
-    EXPECT_TRUE(eventually([&] {
-        both += control.readOnce(milliseconds(100)).value_or("");
-        return both.find("getvideostatus") != std::string::npos;
-    }));
-    EXPECT_NE(both.find(R"("type":"heartbeat")"), std::string::npos);
-
+    ASSERT_TRUE(sonixExchange(control, {{"type", "heartbeat"}}));
     TcpClient second = connect();
     EXPECT_TRUE(control.closedByPeer(milliseconds(5000)));
     EXPECT_EQ(sonixExchange(second, {{"type", "heartbeat"}}).value_or(json())["resp_status"], 0);
 }
 
-// Every message's exact bytes per endpoint, a firmware image among them, read to its end and
-// then installed for a while.
-TEST_F(CarTest, WireLogRecordsTheExactBytesOfEveryMessageAndFirmwareInstalls) {
+// Every message's exact bytes per endpoint, a firmware image among them.
+TEST_F(CarTest, WireLogRecordsTheExactBytesOfEveryMessage) {
     char dir[] = "/tmp/carsim-test-XXXXXX";
     ASSERT_TRUE(::mkdtemp(dir));
     const std::string log = std::string(dir) + "/wire.jsonl";
-    startCar({"--family", "sonix", "--fw-install-seconds", "0.3", "--log", log});
+    startCar({"--family", "sonix", "--log", log});
     TcpClient control = connect();
     std::string request = R"({"flag":"01","type":"mendrel_acknowledge_error"})";
     ASSERT_TRUE(control.send(request));
@@ -124,13 +100,6 @@ TEST_F(CarTest, WireLogRecordsTheExactBytesOfEveryMessageAndFirmwareInstalls) {
     ASSERT_EQ((*announce)["resp_status"], 0);
     const int port = (*announce)["port"];
     connect(static_cast<uint16_t>(port)).send(image);
-    EXPECT_EQ(sonixExchange(control, {{"type", "upgradefw"}}).value_or(json())["resp_status"], 0);
-    auto installing = [&] {
-        return sonixExchange(control, {{"type", "mendrel_fwupdatestatus"}})
-            .value_or(json())["resp_status"];
-    };
-    EXPECT_EQ(installing(), 1);
-    EXPECT_TRUE(eventually([&] { return installing() == 0; }));
 
     // The first line of each endpoint, and the upload's bytes over all its lines.
     std::map<std::string, json> first;
@@ -146,7 +115,8 @@ TEST_F(CarTest, WireLogRecordsTheExactBytesOfEveryMessageAndFirmwareInstalls) {
                 uploaded += entry["hex"].get<std::string>();
             }
         }
-        return first.count("udp:4501") && first.count("udp:19267");
+        return first.count("udp:4501") && first.count("udp:19267") &&
+               uploaded.size() == 2 * image.size();
     }));
     json tcp = first["tcp:8080"];
     EXPECT_EQ(tcp["hex"], hexOf(request));
@@ -194,10 +164,10 @@ TEST_F(CarTest, RtspSessionStartsVideoFromPort4500AndTeardownOrClosingTheControl
     EXPECT_TRUE(eventually([&] { return noDatagramFor(media.get(), milliseconds(300)); }));
 }
 
-// Answers come after their length, echo their tag and, split, take several reads; video comes
-// from port 8082 while enabled; SIGTERM ends the car cleanly.
+// Answers come after their length and echo their tag; video comes from port 8082 while
+// enabled; SIGTERM ends the car cleanly.
 TEST_F(CarTest, ZoderivAnswersCarryTheLengthAndTheTagAndVideoFlowsWhileEnabled) {
-    startCar({"--family", "zoderiv", "--split-answers"});
+    startCar({"--family", "zoderiv"});
     TcpClient control = connect();
     Fd media = udpSocket("127.0.0.1");
     auto handshake = zoderivExchange(control, "connection_handshake", 0,
@@ -206,11 +176,6 @@ TEST_F(CarTest, ZoderivAnswersCarryTheLengthAndTheTagAndVideoFlowsWhileEnabled) 
     EXPECT_EQ(handshake->body["tag"], 0);
     EXPECT_EQ(handshake->body["resp_status"], 0);
     EXPECT_EQ(handshake->length, handshake->body.dump().size());
-    auto config = zoderivExchange(control, "get_device_config", 5);
-    ASSERT_TRUE(config);
-    EXPECT_EQ(config->body["tag"], 5);
-    EXPECT_TRUE(config->body.contains("SSID"));
-    EXPECT_GE(config->reads, 3);
 
     sendDatagram(media.get(), ipv4("127.0.0.1", 8082), {'d', 'u', 'm', 'm', 'y'});
     ASSERT_TRUE(zoderivExchange(control, "enable_video_streaming", 2, {{"enabled", true}}));
@@ -223,39 +188,6 @@ TEST_F(CarTest, ZoderivAnswersCarryTheLengthAndTheTagAndVideoFlowsWhileEnabled) 
     EXPECT_EQ(off->body["resp_status"], 0);
     EXPECT_TRUE(noDatagramFor(media.get(), milliseconds(500)));
     EXPECT_EQ(car->terminate(), 0);
-}
-
-TEST_F(CarTest, HeartbeatsStopBeingAnsweredOnSchedule) {
-    startCar({"--family", "sonix", "--heartbeat-stop", "0.3"});
-    TcpClient control = connect();
-    ASSERT_TRUE(sonixExchange(control, {{"type", "heartbeat"}}));
-    EXPECT_TRUE(eventually([&] {
-        return !sonixExchange(control, {{"type", "heartbeat"}}, milliseconds(300));
-    }));
-    EXPECT_EQ(sonixExchange(control, {{"type", "getsdspace"}}).value_or(json())["type"],
-              "getsdspace");
-}
-
-TEST_F(CarTest, ControlConnectionIsClosedOnSchedule) {
-    startCar({"--family", "zoderiv", "--close-control", "0.3"});
-    TcpClient control = connect();
-    ASSERT_TRUE(zoderivExchange(control, "heartbeat", 0));
-    EXPECT_TRUE(control.closedByPeer(milliseconds(10000)));
-}
-
-TEST_F(CarTest, AVanishedCarFallsSilentAndComesBack) {
-    startCar({"--family", "sonix", "--vanish", "0.5:1"});
-    Fd socket = udpSocket("127.0.0.1");
-    auto answers = [&] {
-        sendDatagram(socket.get(), ipv4("127.0.0.1", 19266), probe());
-        return receiveDatagram(socket.get(), milliseconds(150)).has_value();
-    };
-    EXPECT_TRUE(eventually([&] { return !answers(); }));
-    TcpClient refused;
-    EXPECT_FALSE(refused.connect(ipv4("127.0.0.1", 8080), milliseconds(0)));
-    EXPECT_TRUE(eventually(answers));
-    TcpClient control = connect();
-    EXPECT_TRUE(sonixExchange(control, {{"type", "heartbeat"}}));
 }
 
 TEST_F(CarTest, StreamToSendsVideoWithoutAnyControlSession) {

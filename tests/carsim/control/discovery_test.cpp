@@ -1,11 +1,10 @@
-#include <cstring>
 #include <set>
 
 #include <gtest/gtest.h>
 
-#include "tests/support/car_process.h"
 #include "carsim/discovery/discovery_answer.h"
 #include "carsim/probe/car_client.h"
+#include "tests/support/car_process.h"
 
 using namespace carclient;
 
@@ -18,15 +17,10 @@ carsim::DiscoveryIdentity identity(const std::string& name, uint8_t kind = 0) {
 
 } // namespace
 
-TEST(DiscoveryAnswer, HasTheFixedLayoutAndPassesOnlyTheStartZeroCheck) {
+// Every field is read back by the client's parser in tests/net; here the checksum.
+TEST(DiscoveryAnswer, PassesOnlyTheStartZeroCheck) {
     Bytes answer = carsim::buildAnswer(identity("car-one", 1));
     ASSERT_EQ(answer.size(), 116u);
-    EXPECT_EQ(std::memcmp(answer.data(), "MDPR", 4), 0);
-    EXPECT_EQ(answer[4] | answer[5] << 8, 116);
-    EXPECT_EQ(answer[7], 1);
-    EXPECT_EQ(answer[10] | answer[11] << 8, 0x0102);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&answer[48]), 16), "0123456789ABCDEF");
-    EXPECT_EQ(answer[64], carsim::idBytesForName("car-one")[0]);
     EXPECT_NE(carsim::idBytesForName("car-one"), carsim::idBytesForName("car-two"));
     EXPECT_EQ(answerName(answer), "car-one");
     EXPECT_TRUE(answerValid(answer, 0));
