@@ -8,17 +8,6 @@
 namespace carsim {
 namespace {
 
-TEST(AnnexB, SplitsAtThreeAndFourByteStartCodesAndJoinsWithFourByteOnes) {
-    const Bytes stream = {0xAA, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 3, 0, 0, 1, 0x65, 4, 0, 0};
-    const auto nals = splitAnnexB(stream);
-    ASSERT_EQ(nals.size(), 3u);
-    EXPECT_EQ(nals[0], (Bytes{0x67, 1, 2}));
-    EXPECT_EQ(nals[1], (Bytes{0x68, 3}));
-    EXPECT_EQ(nals[2], (Bytes{0x65, 4}));
-    EXPECT_EQ(joinAnnexB(nals),
-              (Bytes{0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 3, 0, 0, 0, 1, 0x65, 4}));
-}
-
 TEST(AnnexB, EscapingRoundTripsAndLeavesNoStartCodeInside) {
     const Bytes rbsp = {0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0};
     const Bytes escaped = escapeRbsp(rbsp);
