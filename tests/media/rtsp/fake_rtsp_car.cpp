@@ -120,7 +120,7 @@ void FakeRtspCar::run() noexcept {
         for (const Live& connection : live) {
             set.push_back({connection.fd, POLLIN, 0});
         }
-        ::poll(set.data(), set.size(), pollTimeoutMs());
+        ::poll(set.data(), set.size(), 10); // also the pace of trickled bytes
         {
             std::lock_guard<std::mutex> guard(mutex);
             if (stopping) {
@@ -185,20 +185,6 @@ void FakeRtspCar::serve(size_t index) {
         sendAll(connection.fd, script(request));
         changed.notify_all();
     }
-}
-
-int FakeRtspCar::pollTimeoutMs() {
-    auto next = Clock::time_point::max();
-    for (const Live& connection : live) {
-        if (connection.fd >= 0) {
-            next = std::min(next, connection.nextTrickle);
-        }
-    }
-    if (next == Clock::time_point::max()) {
-        return 100;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
-    return static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, 100));
 }
 
 void FakeRtspCar::trickleDue() {

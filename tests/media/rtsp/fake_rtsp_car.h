@@ -68,7 +68,6 @@ private:
     void run() noexcept;
     void accept();
     void serve(size_t index);
-    int pollTimeoutMs();
     void trickleDue();
 
     const Script script;
