@@ -8,6 +8,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libisal-dev
     clang-14 libclang-rt-14-dev
     iproute2 nftables
+    # The Windows cross build and its test run (mingw preset): compiler, GoogleTest's sources,
+    # Wine (wine brings wineboot and wineserver for the run's own prefix).
+    g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: the default (debug) and asan presets run everything,
 # the tsan preset runs the tests labelled "threaded"; then every fuzz target replays its seed
-# corpus and runs for FUZZ_SECONDS (30) seconds.
+# corpus and runs for FUZZ_SECONDS (30) seconds; last, the mingw preset cross-builds the parts
+# without FFmpeg and jerasure for Windows and runs their tests under Wine (scripts/wine-run.sh,
+# a throw-away prefix in build-mingw, no display), leaving out the tests labelled linux_only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 presets=("$@")
-((${#presets[@]})) || presets=(default asan tsan fuzz)
+((${#presets[@]})) || presets=(default asan tsan fuzz mingw)
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
     echo "=== preset $preset ==="
+    started=$SECONDS
     if [ "$preset" = fuzz ]; then
         scripts/fuzz.sh
         continue
@@ -17,4 +20,5 @@ for preset in "${presets[@]}"; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
+    echo "=== preset $preset took $((SECONDS - started)) s ==="
 done

@@ -221,19 +221,39 @@ bool raiseThreadPriority() {
 void nameCurrentThread(const char*) {}
 
 std::vector<AdapterAddress> listAdapterAddresses() {
+    // GetAdaptersAddresses, not GetAdaptersInfo: the latter lists an adapter without an IPv4
+    // address as 0.0.0.0 with mask 0.0.0.0, which reads as an address whose network is everything.
     std::vector<AdapterAddress> result;
-    ULONG size = 0;
-    if (::GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) {
+    constexpr ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                            GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+    ULONG size = 16 * 1024;
+    std::vector<ULONGLONG> buffer; // the list's structures want 8-byte alignment
+    ULONG status = ERROR_BUFFER_OVERFLOW;
+    // The list may grow between the call that sizes it and the one that reads it.
+    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size / sizeof(ULONGLONG) + 1);
+        size = static_cast<ULONG>(buffer.size() * sizeof(ULONGLONG));
+        status = ::GetAdaptersAddresses(
+            AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (status != NO_ERROR) {
         return result;
     }
-    std::vector<unsigned char> buffer(size);
-    auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
-    if (::GetAdaptersInfo(adapters, &size) != NO_ERROR) {
-        return result;
-    }
-    for (const IP_ADAPTER_INFO* a = adapters; a != nullptr; a = a->Next) {
-        result.push_back({::inet_addr(a->IpAddressList.IpAddress.String),
-                          ::inet_addr(a->IpAddressList.IpMask.String)});
+    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
+         adapter != nullptr; adapter = adapter->Next) {
+        for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress;
+             unicast != nullptr; unicast = unicast->Next) {
+            const sockaddr* address = unicast->Address.lpSockaddr;
+            if (address == nullptr || address->sa_family != AF_INET ||
+                unicast->OnLinkPrefixLength > 32) {
+                continue;
+            }
+            const ULONG prefix = unicast->OnLinkPrefixLength;
+            const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
+            result.push_back(
+                {reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr, htonl(mask)});
+            break;
+        }
     }
     return result;
 }
