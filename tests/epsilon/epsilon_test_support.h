@@ -39,10 +39,6 @@ using Access = EpsilonClientTestAccess;
 using Timing = MdVideoClientEpsilon::Timing;
 using namespace std::chrono_literals;
 
-// The protocol's own periods.
-inline Timing realTiming() {
-    return {};
-}
 // No heartbeat during the test, so only the test's own exchanges reach the car.
 inline Timing quietTiming() {
     return {std::chrono::hours(1), 5000, 50};
