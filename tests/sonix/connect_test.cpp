@@ -1,6 +1,8 @@
 // The connect sequence, the keep-alive and its telemetry, teardown and the wheel control.
 #include <future>
+#include <tuple>
 
+#include "sonix/protocol/wheel_packet.h"
 #include "tests/sonix/sonix_test_support.h"
 
 using nlohmann::json;
@@ -16,7 +18,6 @@ TEST_F(SonixConnect, EachStepFailsWithItsOwnResult) {
         MdvError expected;
         const char* lastRequest;
     };
-    const json mcu = healthyAnswers()["mendrel_get_mcu_version"];
     const Case cases[] = {
         {"no valid answer", "mendrel_get_mcu_version", rawAnswer(R"({"resp_status":1})"),
          MdvErrorNoReply, "mendrel_get_mcu_version"},
@@ -55,9 +56,7 @@ TEST_F(SonixConnect, EachStepFailsWithItsOwnResult) {
         // Refused before its threads started or after: nothing is left either way.
         EXPECT_EQ(nettest::threadCount(), threadsBefore);
         EXPECT_TRUE(waitFor(settled)); // the car closes its end once it sees the client's go
-        car.on(c.type, c.type == std::string("mendrel_get_mcu_version")
-                           ? answer(mcu)
-                           : answer(healthyAnswers()[c.type]));
+        car.on(c.type, answer(healthyAnswers()[c.type])); // synctime: an empty success
     }
     // The highest firmware major the client accepts.
     car.on("mendrel_get_mcu_version", answer({{"fwMajor", 127}, {"fwMinor", 0}, {"hwType", 1}}));
@@ -85,25 +84,15 @@ TEST_F(SonixConnect, NoCarListeningPassesTheSocketLayersCodeOn) {
     EXPECT_FALSE(client->isConnected());
 }
 
-TEST_F(SonixConnect, ClockIsSetFromUtc) {
+TEST_F(SonixConnect, ClockIsSetFromTheInjectedUtcClock) {
     using namespace std::chrono;
-    struct Case {
-        sys_seconds at;
-        const char* request;
-    };
-    const Case cases[] = {
-        {sys_days{2024y / 2 / 29} + 23h + 59min + 59s,
-         R"({"day":29,"hour":23,"min":59,"month":2,"sec":59,"timezone":"GMT","type":"synctime","year":2024})"},
-        {sys_days{1970y / 1 / 1},
-         R"({"day":1,"hour":0,"min":0,"month":1,"sec":0,"timezone":"GMT","type":"synctime","year":1970})"},
-    };
-    for (const Case& c : cases) {
-        MdVideoClientSonix clocked(&listener, [&c] { return c.at; });
-        const size_t before = car.requests().size();
-        ASSERT_EQ(clocked.connect(loopbackCar()), MdvErrorNone);
-        // The second request of the sequence, right after the microcontroller's version.
-        EXPECT_EQ(car.requests().at(before + 1), c.request);
-    }
+    client = std::make_unique<MdVideoClientSonix>(
+        &listener, [] { return sys_days{2024y / 2 / 29} + 23h + 59min + 59s + 999ms; });
+    connectOrFail();
+    // The second request of the sequence, right after the microcontroller's version.
+    EXPECT_EQ(
+        car.requests().at(1),
+        R"({"day":29,"hour":23,"min":59,"month":2,"sec":59,"timezone":"GMT","type":"synctime","year":2024})");
 }
 
 TEST_F(SonixConnect, HeartbeatBytesBecomeTelemetryOnce) {
@@ -112,20 +101,13 @@ TEST_F(SonixConnect, HeartbeatBytesBecomeTelemetryOnce) {
     ASSERT_TRUE(waitFor([&] { return listener.telemetries >= 1; }));
     EXPECT_EQ(listener.telemetries, 1);
     const MdvTelemetry t = listener.lastTelemetry();
-    EXPECT_EQ(t.statusByte0, 10);
-    EXPECT_EQ(t.statusByte1, 27u);
-    EXPECT_EQ(t.statusByte2, 44u);
-    EXPECT_TRUE(t.statusFlag0);
-    EXPECT_TRUE(t.gyroSteeringEnabled);
-    EXPECT_TRUE(t.motorsDisengaged);
-    EXPECT_TRUE(t.deviceFlag1);
-    EXPECT_TRUE(t.deviceFlag2);
-    EXPECT_FALSE(t.deviceFlag0);
-    EXPECT_FALSE(t.deviceFlag3);
-    EXPECT_FALSE(t.deviceFlag4);
+    EXPECT_EQ(std::tie(t.statusByte0, t.statusByte1, t.statusByte2),
+              std::make_tuple(uint8_t{10}, 27u, 44u));
+    EXPECT_EQ(std::tie(t.statusFlag0, t.gyroSteeringEnabled, t.motorsDisengaged, t.deviceFlag0,
+                       t.deviceFlag1, t.deviceFlag2, t.deviceFlag3, t.deviceFlag4),
+              std::make_tuple(true, true, true, false, true, true, false, false));
     // The connect's SD-space reading is in the same record.
-    EXPECT_EQ(t.sdTotal, 1024000);
-    EXPECT_EQ(t.sdSpace, 256000);
+    EXPECT_EQ(std::tie(t.sdTotal, t.sdSpace), std::make_tuple(1024000, 256000));
     EXPECT_TRUE(client->isTelemetryValid());
 }
 
@@ -174,9 +156,7 @@ TEST_F(SonixConnect, WheelControlGoesOutOnlyWhileConnected) {
     connectOrFail();
     EXPECT_TRUE(client->sendWheelControl(1.0f, -0.5f));
     // The first datagram the car receives is this one: nothing went out before the connect.
-    const std::vector<uint8_t> expected = {'W',  'C',  'T',  'L',  0xFF, 0x7F,
-                                           0x00, 0x00, 0x01, 0xC0, 0xFF, 0xFF};
-    EXPECT_EQ(car.nextWheelPacket(), expected);
+    EXPECT_EQ(car.nextWheelPacket(), sonix::wheelPacket(1.0f, -0.5f)); // bytes: protocol_test
     client->disconnect();
     EXPECT_FALSE(client->sendWheelControl(1.0f, 1.0f));
 }

@@ -15,6 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/car_peer.h"
+
 namespace sonix_test {
 
 // What the car does with one request: answer bytes, or none to stay silent.
@@ -31,7 +33,7 @@ public:
     FakeCar(const FakeCar&) = delete;
     FakeCar& operator=(const FakeCar&) = delete;
 
-    bool listening() const { return controlListener >= 0 && wheelSocket >= 0; }
+    bool listening() const { return peer.ready(); }
 
     // Replaces the answer to one request type; "*" answers every type without its own.
     void on(const std::string& type, Reply reply);
@@ -47,48 +49,39 @@ public:
     // Waits up to 10 s until `type` has been received `n` times at least.
     bool waitFor(const std::string& type, size_t n = 1);
 
-    // Writes bytes to the connected client as they are (no request needed).
-    bool sendRaw(const std::string& bytes);
-    // Waits up to 10 s until the client's kernel has acknowledged every byte written.
-    bool waitAllAcknowledged();
+    // Writes bytes to the client as they are (no request needed) and waits until it read them.
+    bool sendUnasked(const std::string& bytes) {
+        return peer.send(bytes) && peer.waitUntilClientRead();
+    }
 
     // The next wheel datagram, empty when none comes within 10 s.
     std::vector<uint8_t> nextWheelPacket();
 
     // Firmware: "sendfwbin" opens a listener and answers with its port. The image received
-    // (once the client closed its stream) or the count of connections accepted.
+    // (once the client closed its stream), or with AcceptOnly the connection is held unread.
     enum class ImageIntake { Read, AcceptOnly };
     void setImageIntake(ImageIntake intake) { imageIntake = intake; }
     std::optional<std::vector<uint8_t>> waitForImage();
 
 private:
-    void serve() noexcept;
-    void acceptClient();
-    void readClient();
-    void handle(const std::string& bytes);
-    bool writeAll(const std::string& bytes);
-    nlohmann::json openImagePort(const nlohmann::json& request);
+    void handle(const nlohmann::json& request);
+    nlohmann::json openImagePort();
     void receiveImage(int listener) noexcept;
 
-    int controlListener = -1;
-    int wheelSocket = -1;
-    int wakePipe[2] = {-1, -1};
-    std::atomic<bool> stopping{false};
-    std::thread server;
-
     std::mutex mutex;
-    int client = -1;                      // written by the server thread, guarded by mutex
-    std::string pending;                  // server thread only: bytes of a request still incomplete
-    std::map<std::string, Reply> replies; // guarded by mutex
-    std::map<std::string, bool> held;     // guarded by mutex
+    std::map<std::string, Reply> replies;                        // guarded by mutex
+    std::map<std::string, bool> held;                            // guarded by mutex
     std::map<std::string, std::vector<std::string>> heldAnswers; // guarded by mutex
-    std::vector<std::string> received;                           // guarded by mutex
 
     std::atomic<ImageIntake> imageIntake{ImageIntake::Read};
     std::mutex imageMutex;
     std::vector<std::thread> imageThreads;     // guarded by imageMutex
-    std::vector<int> imageListeners;           // guarded by imageMutex
+    std::vector<int> heldConnections;          // guarded by imageMutex
     std::optional<std::vector<uint8_t>> image; // guarded by imageMutex
+
+    // Last: its thread, which runs handle(), ends before the members above go.
+    cartest::CarPeer peer{8080, 19267,
+                          [this](const cartest::CarPeer::Request& r) { handle(r.message); }};
 };
 
 // The answers of a healthy car with firmware 2.5 and video board V_2.10.00_37B_X_Y.

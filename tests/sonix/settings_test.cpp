@@ -1,4 +1,6 @@
 // The settings read at connect and the setters, against an in-test car.
+#include <tuple>
+
 #include "tests/sonix/sonix_test_support.h"
 
 using nlohmann::json;
@@ -45,32 +47,24 @@ TEST_F(SonixSettings, ConnectCachesWhatTheCarReports) {
         healthyWith("mendrel_get_carconfig", {{"gyrosteering_enabled", 1}, {"idle_disable", 1}}));
     connectOrFail();
 
+    // "__UNSET__" is the car's word for "never set", and only that word exactly.
     const MdvConfigWifi wifi = client->cachedWifiConfig();
-    EXPECT_TRUE(wifi.autoChannel);
-    EXPECT_EQ(wifi.channel, 11);
-    EXPECT_EQ(wifi.ssid, "fakecar");
-    EXPECT_EQ(wifi.password, "secret");
-    EXPECT_EQ(wifi.mac, "02:00:00:00:00:01");
-    EXPECT_TRUE(wifi.deviceMode);
-    EXPECT_EQ(wifi.deviceSsid, "");               // the car's word for "never set"
-    EXPECT_EQ(wifi.devicePassword, "__UNSET__x"); // only that word exactly
+    EXPECT_EQ(std::tie(wifi.autoChannel, wifi.channel, wifi.ssid, wifi.password, wifi.mac,
+                       wifi.deviceMode, wifi.deviceSsid, wifi.devicePassword),
+              std::make_tuple(true, 11, "fakecar", "secret", "02:00:00:00:00:01", true, "",
+                              "__UNSET__x"));
     const CameraSettings camera = client->cachedCameraSettings();
-    EXPECT_EQ(camera.powerFrequency, 1);
-    EXPECT_EQ(camera.bitrateLevel, -1);
-    EXPECT_TRUE(camera.wdr);
-    EXPECT_EQ(camera.recordMinutes, 3);
-    EXPECT_TRUE(camera.loopRecording);
-    const CarConfig car = client->cachedCarConfig();
-    EXPECT_TRUE(car.drivingBrake);
-    EXPECT_TRUE(car.idleDisable);
-    EXPECT_FALSE(car.gyroSteeringDefaultState);
+    EXPECT_EQ(std::tie(camera.powerFrequency, camera.bitrateLevel, camera.wdr, camera.recordMinutes,
+                       camera.loopRecording),
+              std::make_tuple(1, -1, true, 3, true));
+    const CarConfig carConfig = client->cachedCarConfig();
+    EXPECT_EQ(
+        std::tie(carConfig.drivingBrake, carConfig.idleDisable, carConfig.gyroSteeringDefaultState),
+        std::make_tuple(true, true, false));
     const MdvTelemetry t = client->telemetrySnapshot();
-    EXPECT_TRUE(t.gyroSteeringEnabled);
-    EXPECT_FALSE(t.motorsDisengaged);
-    EXPECT_TRUE(t.deviceFlag0);
-    EXPECT_TRUE(t.deviceFlag3);
-    EXPECT_EQ(t.sdTotal, 1024000);
-    EXPECT_EQ(t.sdSpace, 256000);
+    EXPECT_EQ(std::tie(t.gyroSteeringEnabled, t.motorsDisengaged, t.deviceFlag0, t.deviceFlag3,
+                       t.sdTotal, t.sdSpace),
+              std::make_tuple(true, false, true, true, 1024000, 256000));
     const std::vector<std::pair<std::string, std::string>> versions = {
         {"Video Firmware", "v2.10.0"}, {"ECU Firmware", "v2.5"}};
     EXPECT_EQ(client->getFirmwareVersions(), versions);

@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <sys/ioctl.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -35,7 +34,6 @@ public:
     bool sdRefreshRunning() const { return client.sdRefreshRunning; }
     // As disconnect's first step does, without the rest of it.
     void clearRunning() { client.running = false; }
-    int controlSocket() const { return client.controlSocket; }
     // A datagram sent to the wheel socket lands in this connection's queue: the poll thread
     // has then delivered everything it read before.
     std::shared_ptr<NetManager::NetConnection> wheelConnection() {
@@ -112,28 +110,19 @@ protected:
     // Writes `bytes` to the client and waits until its poll thread has queued them on the
     // control connection (an answer nobody asked for).
     void deliverUnasked(const std::string& bytes) {
-        ASSERT_TRUE(car.sendRaw(bytes));
-        ASSERT_TRUE(car.waitAllAcknowledged());
-        // Acknowledged means arrived; nothing left to read means the poll thread read it.
-        ASSERT_TRUE(waitFor([&] { return unreadBytes(probe.controlSocket()) == 0; }));
-        // It handles the wheel datagram in a later pass, after that read's delivery.
+        ASSERT_TRUE(car.sendUnasked(bytes));
+        // The poll thread has read them; it handles the wheel datagram in a later pass, after
+        // that read's delivery.
         nettest::UdpPeer marker;
         ASSERT_TRUE(marker.sendTo(probe.wheelPort(), nettest::bytesOf("mark")));
         std::unique_ptr<NetManager::NetPacket> packet;
         ASSERT_TRUE(probe.wheelConnection()->receive(packet, 10000));
     }
 
-    static int unreadBytes(int socket);
-
     FakeCar car;
     Listener listener;
     std::unique_ptr<MdVideoClientSonix> client = std::make_unique<MdVideoClientSonix>(&listener);
     SonixClientProbe probe{*client};
 };
-
-inline int FakeCarTest::unreadBytes(int socket) {
-    int unread = -1;
-    return ::ioctl(socket, FIONREAD, &unread) == 0 ? unread : -1;
-}
 
 } // namespace sonix_test
