@@ -130,6 +130,7 @@ struct Run {
     Clock::time_point carStarted;
     Clock::time_point sourceCreated;
     ProcessCounts before;
+    int64_t receiveBufferDrops = 0; // the kernel's count when the cell began
 };
 
 // The car network with the cell's car, the taps restarted and the counts taken; null (with the
@@ -150,6 +151,7 @@ std::unique_ptr<Run> prepare(const Cell& cell, Bench& bench, json& result) {
     bench.log->restart();
     DecoderTap::instance().restart(cell.reference ? bench.reference : nullptr);
     run->before = processCounts();
+    run->receiveBufferDrops = udpReceiveBufferErrors();
     return run;
 }
 
@@ -168,6 +170,9 @@ void finish(Run& run, Bench& bench, Clock::time_point destroyed, json& result) {
     result["connect_failures"] = bench.log->count("[drivon] couldnt connect to any Drivon");
     result["create_failures"] = bench.log->count("[drivon] couldnt create client");
     dropCollectors(bench);
+    if (const int64_t drops = udpReceiveBufferErrors(); drops >= 0 && run.receiveBufferDrops >= 0) {
+        result["receive_buffer_drops"] = drops - run.receiveBufferDrops;
+    }
     result["before"] = counts(run.before);
     result["after"] = counts(settledCounts(run.before));
 }

@@ -41,12 +41,14 @@ for step in "${steps[@]}"; do
         ;;
     cpu)
         # The car's own test pattern (plain, cheap to decode), and a busy camera-like stream at
-        # 4 Mbit/s (moving test picture with grain) where decoding dominates.
+        # 4 Mbit/s (moving test picture with grain) where decoding dominates. One slice per
+        # frame, as the cars send: the source hands the decoder one slice per call, so a frame
+        # in several slices would be decoded as several half-concealed pictures.
         "$bin/record_car_stream" "$out/car-stream.h264" 600
         ffmpeg -nostdin -hide_banner -loglevel error \
             -f lavfi -i "testsrc2=size=1280x720:rate=30,noise=alls=12:allf=t" -frames:v 600 \
             -c:v libx264 -preset ultrafast -tune zerolatency -g 30 -bf 0 -b:v 4M -maxrate 4M \
-            -bufsize 1M -x264-params "repeat-headers=1:scenecut=0:slices=1" -f h264 \
+            -bufsize 1M -threads 1 -x264-params "repeat-headers=1:scenecut=0:slices=1:sliced-threads=0" -f h264 \
             -y "$out/busy-stream.h264"
         rm -f "$out/cpu.jsonl"
         for stream in car-stream busy-stream; do
