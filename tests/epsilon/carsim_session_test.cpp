@@ -42,6 +42,10 @@ struct Scenario {
     Timing timing;
 };
 
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
 class CarsimSession : public ::testing::TestWithParam<Scenario> {
 protected:
     void SetUp() override {
