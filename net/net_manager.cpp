@@ -144,6 +144,7 @@ int NetManager::openUdp(SocketEntry& entry) {
         closeSocket(entry.socket);
         return kNetBindFailed;
     }
+    requestReceiveBuffer(entry.socket, kDatagramReceiveBuffer);
     sockaddr_storage bound;
     std::memcpy(&bound, &local_, sizeof(bound));
     entry.localPort =

@@ -53,8 +53,8 @@ public:
         std::deque<std::unique_ptr<NetPacket>> packets_; // guarded by mutex_
         mutable std::mutex mutex_;
         std::condition_variable changed_;
-        bool open_ = true;     // guarded by mutex_
-        size_t waiting_ = 0;   // guarded by mutex_
+        bool open_ = true;   // guarded by mutex_
+        size_t waiting_ = 0; // guarded by mutex_
     };
 
     class NetConnection {
@@ -109,6 +109,10 @@ public:
     static constexpr int kPollTimeoutMs = 100;
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr size_t kReadBufferSize = 2048;
+    // Datagrams the system may hold for a UDP socket while the poll thread is busy: a key frame
+    // arrives as dozens of datagrams at once, and the Sonix media handler decodes on the poll
+    // thread, so the system's default buffer (about 200 KiB) overflows on a loaded machine.
+    static constexpr int kDatagramReceiveBuffer = 2 * 1024 * 1024;
     static constexpr int kSendRetryMs = 100;
     static constexpr int kSendStallMs = 5000;
     static constexpr uint16_t kUnknownPort = 65535;

@@ -166,6 +166,20 @@ bool isReceiveTimeout(int error) {
     return error == WSAETIMEDOUT;
 }
 
+void requestReceiveBuffer(SocketHandle socket, int bytes) {
+    ::setsockopt(native(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+                 sizeof(bytes));
+}
+
+int receiveBufferSize(SocketHandle socket) {
+    int bytes = 0;
+    int length = sizeof(bytes);
+    return ::getsockopt(native(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes),
+                        &length) == 0
+               ? bytes
+               : -1;
+}
+
 void ignoreUnreachableReports(SocketHandle socket) {
     BOOL report = FALSE;
     DWORD returned = 0;
@@ -396,6 +410,16 @@ bool setReceiveTimeout(SocketHandle socket, int timeoutMs) {
 
 bool isReceiveTimeout(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+void requestReceiveBuffer(SocketHandle socket, int bytes) {
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
+
+int receiveBufferSize(SocketHandle socket) {
+    int bytes = 0;
+    socklen_t length = sizeof(bytes);
+    return ::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, &length) == 0 ? bytes : -1;
 }
 
 void ignoreUnreachableReports(SocketHandle) {}

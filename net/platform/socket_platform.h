@@ -70,6 +70,11 @@ bool enableBroadcast(SocketHandle socket);
 // A blocking receive on the socket fails after `timeoutMs` (more than 0) without data, with an
 // error for which isReceiveTimeout holds.
 bool setReceiveTimeout(SocketHandle socket, int timeoutMs);
+// Asks the system to keep up to `bytes` of unread datagrams; it may grant less (Linux caps the
+// request at net.core.rmem_max and reports twice what it keeps). Best effort.
+void requestReceiveBuffer(SocketHandle socket, int bytes);
+// What the system reports as the socket's receive buffer, in bytes; -1 if it cannot be read.
+int receiveBufferSize(SocketHandle socket);
 bool isReceiveTimeout(int error);
 // Windows reports an ICMP "port unreachable" for an earlier send as a failure of the next
 // receive on the datagram socket; this turns that off (nothing to do elsewhere, where an

@@ -89,6 +89,15 @@ TEST_F(NetManagerIo, EmptyAndOversizedDatagramsAreNoErrors) {
     EXPECT_TRUE(errors.entries().empty());
 }
 
+TEST_F(NetManagerIo, DatagramSocketsKeepMoreUnreadThanTheSystemDefault) {
+    const SocketHandle plain = createSocket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_NE(plain, kInvalidSocket);
+    const int standard = receiveBufferSize(plain);
+    closeSocket(plain);
+    ASSERT_GT(standard, 0);
+    EXPECT_GT(receiveBufferSize(udp), standard);
+}
+
 TEST_F(NetManagerIo, ReceiveTimeouts) {
     Packet packet;
     EXPECT_FALSE(media->receive(packet, -1));
@@ -165,6 +174,12 @@ TEST_F(NetManagerIo, HandlerTakesEveryPacketOnThePollThread) {
 }
 
 TEST_F(NetManagerIo, HandleClosedBehindTheManagersBackIsDroppedDespiteAThrowingCallback) {
+#ifdef _WIN32
+    // Winsock hands a closed socket's value to the next socket made anywhere in the process at
+    // once, so the poll thread may find it open again, now someone else's; under Wine this
+    // happened in about one run of three. Only POSIX keeps the number free long enough to test.
+    GTEST_SKIP() << "a handle closed behind the manager's back is reused at once on Windows";
+#endif
     errors.throwAfterRecording = true;
     closeSocket(udp);
     ASSERT_TRUE(errors.waitFor({{udp, kNetHangUp}}));
