@@ -212,24 +212,16 @@ TEST_F(NetManagerIo, HangUpReportsOnceAndClosesTheSocket) {
 }
 
 TEST_F(NetManagerIo, SendToAPeerThatHasGoneFailsWithoutABrokenPipeSignal) {
-    // Park the poll thread in a handler so it cannot drop the socket before the sends below.
-    std::mutex gate;
-    std::unique_lock<std::mutex> closed(gate);
-    std::atomic<bool> parked{false};
-    media->setPacketHandler([&](Packet) {
-        parked = true;
-        std::lock_guard<std::mutex> wait(gate);
-    });
-    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("park")));
-    ASSERT_TRUE(waitFor([&] { return parked.load(); }));
+    // The poll thread must not drop the socket before the sends below.
+    PollThreadParking parking(*this);
+    ASSERT_TRUE(parking.holds());
 
     closePeer();
     // The first send after the close draws a reset; one of the next ones meets the broken
     // pipe, which must come back as a failure, not as a signal.
     EXPECT_TRUE(waitFor([&] { return !sendOnControl("are you there?"); }));
     EXPECT_EQ(errors.entries(), (ErrorLog::Entries{{tcp, kNetSendFailed}}));
-    closed.unlock();
-    // The handler still holds the gate for a moment; it must be done before the gate goes.
+    parking.release();
     manager->shutdown();
 }
 

@@ -3,6 +3,7 @@
 // descriptors for a poll, no right to raise a priority or to start a thread.
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,17 +21,9 @@ using NetManagerLinux = ClientFixture;
 TEST_F(NetManagerLinux, FailedReceiveReports3014) {
     // A receive that fails: aimed at a port where nobody listens, the media socket gets the
     // "port unreachable" answer as its pending error, which the next receive returns. The poll
-    // thread is parked in a handler meanwhile, so its next read of the socket comes after
-    // these calls.
-    std::mutex gate;
-    std::unique_lock<std::mutex> closed(gate);
-    std::atomic<bool> parked{false};
-    media->setPacketHandler([&](Packet) {
-        parked = true;
-        std::lock_guard<std::mutex> wait(gate);
-    });
-    ASSERT_TRUE(device.sendTo(media->localPort(udp), bytesOf("park")));
-    ASSERT_TRUE(waitFor([&] { return parked.load(); }));
+    // thread is parked meanwhile, so its next read of the socket comes after these calls.
+    PollThreadParking parking(*this);
+    ASSERT_TRUE(parking.holds());
     uint16_t unusedPort = 0;
     {
         UdpPeer gone;
@@ -40,60 +33,57 @@ TEST_F(NetManagerLinux, FailedReceiveReports3014) {
     ASSERT_EQ(::connect(udp, reinterpret_cast<const sockaddr*>(&nowhere), addressLength(nowhere)),
               0);
     ASSERT_EQ(::send(udp, "x", 1, 0), 1);
-    closed.unlock();
+    parking.release();
     EXPECT_TRUE(errors.waitFor({{udp, kNetRecvfromFailed}}));
+    manager->shutdown();
+}
+
+// Opens a TCP socket to 10.77.0.2:8080 from a thread moved into a network namespace of its own,
+// after `setUp` (shell commands, or null) prepared it; the namespace goes away with the thread.
+// The open's code and the descriptors it left, or nothing when the namespace could not be made.
+struct IsolatedOpen {
+    int code = 0;
+    int leaked = 0;
+};
+std::optional<IsolatedOpen> openTcpInOwnNamespace(const char* setUp) {
+    std::optional<IsolatedOpen> result;
+    std::thread probe([&] {
+        if (unshare(CLONE_NEWNET) != 0 || (setUp != nullptr && std::system(setUp) != 0)) {
+            return;
+        }
+        NetManager manager(address("0.0.0.0"), address("10.77.0.2"), nullptr);
+        auto connection = manager.createConnection();
+        const int descriptors = openDescriptorCount();
+        int socket = -1;
+        const int code = connection->open(NetManager::kSocketTcp, 8080, socket);
+        result = IsolatedOpen{code, openDescriptorCount() - descriptors};
+    });
+    probe.join();
+    return result;
 }
 
 TEST(NetManagerOpen, ConnectTheSystemRefusesAtOnceGives3004AndClosesTheSocket) {
     // A fresh network namespace has no route at all (not even loopback is up), so the system
     // refuses the connect itself; such a socket would still poll writable with no pending error.
-    // The namespace goes away with the thread.
-    int code = 0;
-    int leaked = -1;
-    std::thread probe([&] {
-        if (unshare(CLONE_NEWNET) != 0) {
-            return;
-        }
-        NetManager manager(address("0.0.0.0"), address("10.77.0.2"), nullptr);
-        auto connection = manager.createConnection();
-        const int descriptors = openDescriptorCount();
-        int socket = -1;
-        code = connection->open(NetManager::kSocketTcp, 8080, socket);
-        leaked = openDescriptorCount() - descriptors;
-    });
-    probe.join();
-    if (leaked < 0) {
+    const std::optional<IsolatedOpen> open = openTcpInOwnNamespace(nullptr);
+    if (!open) {
         GTEST_SKIP() << "needs CAP_NET_ADMIN for a private network namespace";
     }
-    EXPECT_EQ(code, kNetConnectFailed);
-    EXPECT_EQ(leaked, 0);
+    EXPECT_EQ(open->code, kNetConnectFailed);
+    EXPECT_EQ(open->leaked, 0);
 }
 
 TEST(NetManagerOpen, UnansweredConnectGives3005AfterTheConnectWait) {
-    // The connect needs somewhere that swallows the SYN. This thread moves into a network
-    // namespace of its own where 10.77.0.2 is routed over loopback but is nobody's address, so
-    // the SYN is dropped on arrival; the namespace goes away with the thread.
-    int code = 0;
-    int leaked = -1;
-    std::thread probe([&] {
-        if (unshare(CLONE_NEWNET) != 0 ||
-            std::system("ip link set lo up && ip addr add 10.77.0.1/32 dev lo && "
-                        "ip route add 10.77.0.2/32 dev lo src 10.77.0.1") != 0) {
-            return;
-        }
-        NetManager manager(address("0.0.0.0"), address("10.77.0.2"), nullptr);
-        auto connection = manager.createConnection();
-        const int descriptors = openDescriptorCount();
-        int socket = -1;
-        code = connection->open(NetManager::kSocketTcp, 8080, socket);
-        leaked = openDescriptorCount() - descriptors;
-    });
-    probe.join();
-    if (leaked < 0) {
+    // The connect needs somewhere that swallows the SYN: 10.77.0.2 is routed over loopback but
+    // is nobody's address, so the SYN is dropped on arrival.
+    const std::optional<IsolatedOpen> open =
+        openTcpInOwnNamespace("ip link set lo up && ip addr add 10.77.0.1/32 dev lo && "
+                              "ip route add 10.77.0.2/32 dev lo src 10.77.0.1");
+    if (!open) {
         GTEST_SKIP() << "needs CAP_NET_ADMIN and the ip tool for a private network namespace";
     }
-    EXPECT_EQ(code, kNetConnectTimeout);
-    EXPECT_EQ(leaked, 0);
+    EXPECT_EQ(open->code, kNetConnectTimeout);
+    EXPECT_EQ(open->leaked, 0);
 }
 
 // In a child process that has given up root, opens a UDP socket for a device; the exit status

@@ -284,6 +284,29 @@ struct Client {
     int peer = tcp >= 0 ? listener.accept() : -1;
 };
 
+// Holds the poll thread inside the media handler, so that a test can act on a socket while the
+// poll thread cannot read or drop it. Release it, and shut the manager down before this goes
+// (the handler still takes the gate once more on its way out).
+class PollThreadParking {
+public:
+    explicit PollThreadParking(Client& client) {
+        client.media->setPacketHandler([this](Packet) {
+            parked = true;
+            std::lock_guard<std::mutex> wait(gate);
+        });
+        engaged = client.device.sendTo(client.media->localPort(client.udp), bytesOf("park")) &&
+                  waitFor([this] { return parked.load(); });
+    }
+    bool holds() const { return engaged; }
+    void release() { closed.unlock(); }
+
+private:
+    std::mutex gate;
+    std::unique_lock<std::mutex> closed{gate};
+    std::atomic<bool> parked{false};
+    bool engaged = false;
+};
+
 class ClientFixture : public ::testing::Test, protected Client {
 protected:
     void SetUp() override {
