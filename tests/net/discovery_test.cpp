@@ -2,6 +2,7 @@
 // adapters, and whole discovery runs against fake cars and the real simulator, each inside the
 // test's own network namespace. Answers are built by the simulator's own writer.
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cstring>
 #include <net/if.h>
