@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need, when one is missing.
+# Installs every Debian package the build, the tests and the demo need, when one is missing;
+# packages named as arguments are added to them (scripts/perf/install-perf-deps.sh).
 set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
@@ -11,6 +12,7 @@ packages=(
     # The Windows cross build and its test run (mingw preset): compiler, GoogleTest's sources,
     # Wine (wine brings wineboot and wineserver for the run's own prefix).
     g++-mingw-w64-x86-64-posix googletest wine wine64
+    "$@"
 )
 missing=()
 for p in "${packages[@]}"; do
