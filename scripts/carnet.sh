@@ -48,6 +48,9 @@ startedPids=()
 
 cleanup() {
     local pid ns waited
+    # A second interrupt must not cut the clean-up short and leave namespaces behind; every
+    # step below is bounded.
+    trap '' INT TERM
     for pid in "${startedPids[@]}"; do
         kill -TERM "$pid" 2>/dev/null
     done
@@ -67,15 +70,17 @@ cleanup() {
         done
     done
     for ns in "${madeNs[@]}"; do
-        ip netns delete "$ns" 2>/dev/null
+        [[ -e "/run/netns/$ns" ]] && ip netns delete "$ns"
     done
     madeNs=()
     startedPids=()
 }
 
 addNamespace() {
-    ip netns add "$1" || die "cannot create namespace $1"
+    # Recorded before it exists: an interrupt is handled as soon as `ip netns add` returns, and
+    # a namespace made but not yet recorded would outlive the run.
     madeNs+=("$1")
+    ip netns add "$1" || die "cannot create namespace $1"
     ip -n "$1" link set lo up || die "cannot bring up loopback in $1"
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <signal.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -40,10 +41,13 @@ std::string leftovers(pid_t run) {
     return found;
 }
 
-pid_t startCarnet(std::vector<std::string> args) {
+pid_t startCarnet(std::vector<std::string> args, const std::string& path = "") {
     args.insert(args.begin(), {"/bin/bash", CARNET_PATH, "run"});
     pid_t pid = ::fork();
     if (pid == 0) {
+        if (!path.empty()) {
+            ::setenv("PATH", path.c_str(), 1);
+        }
         std::vector<char*> argv;
         for (auto& a : args) {
             argv.push_back(a.data());
@@ -91,7 +95,7 @@ TEST(Carnet, FailingHostCommandsAndCarsFailTheRunAndCleanUp) {
 TEST(Carnet, AnInterruptedRunCleansUp) {
     pid_t run = startCarnet({"--car", car("zoderiv", "car1"), "--", "sleep", "60"});
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    // Interrupt once the host command runs, i.e. once its namespace holds a process.
+    // Interrupt once the host namespace holds a process: the host command, or a late set-up step.
     while (output("ip netns pids dv" + std::to_string(run) + "h 2>/dev/null").empty() &&
            std::chrono::steady_clock::now() < deadline) {
         ::usleep(20000);
@@ -99,4 +103,46 @@ TEST(Carnet, AnInterruptedRunCleansUp) {
     ::kill(run, SIGTERM);
     EXPECT_NE(waitFor(run), 0);
     EXPECT_EQ(leftovers(run), "");
+}
+
+// An interrupt is handled between the script's commands, so each `ip` call of the set-up is a
+// point where it can land. An `ip` in front of the real one sends SIGTERM to the script as its
+// N-th call and every later one returns, as an impatient user would, so the clean-up is
+// interrupted too; run N = 1, 2, ... until the set-up completes before the first signal.
+TEST(Carnet, InterruptedAfterAnyStepOfItsSetUpItLeavesNothingBehind) {
+    std::string realIp = output("command -v ip");
+    realIp.erase(realIp.find_last_not_of('\n') + 1);
+    ASSERT_FALSE(realIp.empty());
+    char dir[] = "/tmp/carnet-interrupt-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string counter = std::string(dir) + "/calls";
+    const std::string wrapper = std::string(dir) + "/ip";
+    if (FILE* f = std::fopen(wrapper.c_str(), "w")) {
+        std::fprintf(f,
+                     "#!/bin/sh\n"
+                     "n=$(($(cat %s 2>/dev/null || echo 0) + 1)); echo $n > %s\n"
+                     "%s \"$@\"; rc=$?\n"
+                     "[ \"$n\" -ge \"$DRIVON_INTERRUPT_AT\" ] && kill -TERM $PPID\n"
+                     "exit $rc\n",
+                     counter.c_str(), counter.c_str(), realIp.c_str());
+        std::fclose(f);
+    }
+    ::chmod(wrapper.c_str(), 0755);
+    const std::string path = std::string(dir) + ":" + ::getenv("PATH");
+
+    bool completed = false;
+    for (int step = 1; step <= 60 && !completed; ++step) {
+        std::remove(counter.c_str());
+        ::setenv("DRIVON_INTERRUPT_AT", std::to_string(step).c_str(), 1);
+        pid_t run = startCarnet({"--car", car("zoderiv", "car1"), "--", "true"}, path);
+        int status = waitFor(run);
+        EXPECT_EQ(leftovers(run), "") << "interrupted after ip call " << step;
+        // The set-up ran to the host command, which succeeded: later steps are the clean-up's.
+        completed = status == 0;
+    }
+    ::unsetenv("DRIVON_INTERRUPT_AT");
+    EXPECT_TRUE(completed);
+    std::remove(counter.c_str());
+    std::remove(wrapper.c_str());
+    ::rmdir(dir);
 }
