@@ -12,6 +12,7 @@
 
 #include "tests/module/loaded_module.h"
 #include "tests/support/bounded_wait.h"
+#include "tests/support/thread_census.h"
 
 // The host objects handed to create; the module only passes them around.
 struct zeb_data {
@@ -41,16 +42,6 @@ std::string threadName(pid_t id) {
     std::string name;
     std::getline(in, name);
     return name;
-}
-
-int entriesIn(const char* folder) {
-    std::error_code error;
-    int count = 0;
-    for (auto it = std::filesystem::directory_iterator(folder, error);
-         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-        ++count;
-    }
-    return count;
 }
 
 } // namespace
@@ -298,14 +289,11 @@ std::string describe(const std::vector<LogLine>& lines) {
 }
 
 int threadCount() {
-    // A sanitizer runtime starts a helper thread of its own with the process's first thread;
-    // start one first so that helper is already there in every count.
-    static const int settled = (std::thread([] {}).join(), 0);
-    return entriesIn("/proc/self/task") + settled;
+    return census::threadCount();
 }
 
 int openDescriptorCount() {
-    return entriesIn("/proc/self/fd") - 1; // the listing's own descriptor
+    return census::openDescriptorCount();
 }
 
 } // namespace e2e

@@ -147,9 +147,7 @@ TEST(NetManagerLifetimes, TwoHundredLifetimesLeaveNoDescriptorOrThread) {
         worker.join();
     }
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
-    // A joined thread can linger in the task list for a moment after its join returned.
-    waitFor([&] { return threadCount() <= threadsBefore; });
-    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_TRUE(threadsSettleAt(threadsBefore)) << threadCount();
 }
 
 } // namespace

@@ -22,8 +22,9 @@
 #include <tlhelp32.h>
 // clang-format on
 #else
-#include <filesystem>
 #include <sys/socket.h>
+
+#include "tests/support/thread_census.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -119,20 +120,19 @@ inline int threadCount() {
     return count;
 }
 #else
-// Less the descriptor of the directory listing itself.
 inline int openDescriptorCount() {
-    namespace fs = std::filesystem;
-    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})) - 1;
+    return census::openDescriptorCount();
 }
 
 inline int threadCount() {
-    // A sanitizer runtime starts a helper thread of its own with the process's first thread;
-    // start one first so that helper is already there in every count.
-    static const int settled = (std::thread([] {}).join(), 0);
-    namespace fs = std::filesystem;
-    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/task"), {})) + settled;
+    return census::threadCount();
 }
 #endif
+
+// Joined threads can stay listed for a moment, so a count expected to drop is waited for.
+inline bool threadsSettleAt(int expected) {
+    return waitFor([expected] { return threadCount() == expected; });
+}
 
 // Receives and accepts give up after 10 s.
 inline int boundReceives(int socket) {
