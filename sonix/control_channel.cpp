@@ -57,19 +57,27 @@ bool MdVideoClientSonix::queueJsonCommand(const json& request, JsonCallback call
 
 bool MdVideoClientSonix::sendJsonCommand(const json& request, JsonRespStatus& status,
                                          json& response) {
+    return sendJsonCommand(request, status, response, nullptr);
+}
+
+bool MdVideoClientSonix::sendJsonCommand(const json& request, JsonRespStatus& status,
+                                         json& response, const Settle& settle) {
     // Shared with the callback: the command thread may still be inside signal() when this
     // caller has seen the completion and returned.
     auto done = std::make_shared<Completion>();
-    queueJsonCommand(request,
-                     [&status, &response, done](const JsonRespStatus& outcome, const json& answer) {
-                         try {
-                             status = outcome;
-                             response = answer;
-                         } catch (...) {
-                             status = JsonRespStatus{}; // the answer could not be copied: a failure
-                         }
-                         done->signal();
-                     });
+    queueJsonCommand(request, [&status, &response, &settle, done](const JsonRespStatus& outcome,
+                                                                  const json& answer) {
+        try {
+            status = outcome;
+            response = answer;
+        } catch (...) {
+            status = JsonRespStatus{}; // the answer could not be copied: a failure
+        }
+        if (settle) {
+            settle(status.code == 0);
+        }
+        done->signal();
+    });
     // Bounded: the command runs within one exchange time-out of reaching the front, or the
     // queue refuses or discards it and completes it at once.
     done->wait();

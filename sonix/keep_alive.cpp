@@ -12,12 +12,19 @@ void MdVideoClientSonix::heartbeatLoop() noexcept {
     nameCurrentThread("sonix-heartbeat");
     try {
         const json request = R"({"type" : "heartbeat"})"_json;
+        // A failed beat is recorded before the command thread runs the next command, so a
+        // connect whose last reads queued behind the beat sees the loss when it ends.
+        const Settle noteLoss = [this](bool succeeded) {
+            if (!succeeded && !firmwareUpdating) {
+                linkLost = true;
+            }
+        };
         // A fixed schedule on the steady clock: each beat is due 2 s after the previous one was
         // due, however long the exchange took.
         while (running && heartbeatWake.waitNext() && running) {
             JsonRespStatus status;
             json response;
-            if (!sendJsonCommand(request, status, response)) {
+            if (!sendJsonCommand(request, status, response, noteLoss)) {
                 // One missed beat ends the connection, except while the video board restarts
                 // with new firmware: the update reports the loss itself.
                 if (!firmwareUpdating) {

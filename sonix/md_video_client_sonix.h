@@ -106,6 +106,12 @@ private:
     // Control channel (control_channel.cpp).
     bool sendJsonCommand(const nlohmann::json& request, JsonRespStatus& status,
                          nlohmann::json& response);
+    // As above; `settle` is told whether the command succeeded where it completes (on the
+    // command thread, before that thread takes the next command) and before the caller wakes.
+    // It must not throw.
+    using Settle = std::function<void(bool succeeded)>;
+    bool sendJsonCommand(const nlohmann::json& request, JsonRespStatus& status,
+                         nlohmann::json& response, const Settle& settle);
     bool queueJsonCommand(const nlohmann::json& request, JsonCallback callback);
     bool executeJsonCommand(const nlohmann::json& request, JsonRespStatus& status,
                             nlohmann::json& response) noexcept;
