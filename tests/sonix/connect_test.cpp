@@ -77,6 +77,24 @@ TEST_F(SonixConnect, AHeartbeatThatFailsWhileConnectingFailsTheConnect) {
     EXPECT_FALSE(client->isConnected());
 }
 
+// Anyone on the car's network can send an empty datagram: it carries nothing and ends nothing.
+TEST_F(SonixConnect, ZeroLengthDatagramsOnTheMediaAndWheelPortsLeaveTheSessionUp) {
+    connectOrFail();
+    nettest::UdpPeer stranger;
+    ASSERT_TRUE(stranger.sendTo(probe.mediaPort(), {}));
+    ASSERT_TRUE(stranger.sendTo(probe.wheelPort(), {}));
+    // Every socket was readable in the pass that read the first mark; the second mark comes
+    // through only once that pass, with whatever it reported, is over.
+    for (const char* mark : {"mark 1", "mark 2"}) {
+        ASSERT_TRUE(stranger.sendTo(probe.wheelPort(), nettest::bytesOf(mark)));
+        std::unique_ptr<NetManager::NetPacket> packet;
+        ASSERT_TRUE(probe.wheelConnection()->receive(packet, 10000));
+        EXPECT_EQ(packet->data, nettest::bytesOf(mark)); // nothing was queued for the empty one
+    }
+    EXPECT_TRUE(client->isConnected());
+    EXPECT_EQ(listener.disconnects, 0);
+}
+
 TEST_F(SonixConnect, NoCarListeningPassesTheSocketLayersCodeOn) {
     // Another loopback address of the test's namespace, where nothing listens.
     EXPECT_EQ(client->connect(nettest::address("127.0.0.2")),

@@ -39,6 +39,10 @@ public:
     std::shared_ptr<NetManager::NetConnection> wheelConnection() {
         return client.wheelLink().connection;
     }
+    uint16_t mediaPort() {
+        std::lock_guard lock(client.linkMutex);
+        return client.mediaConnection ? client.mediaConnection->localPort(client.mediaSocket) : 0;
+    }
     uint16_t wheelPort() {
         const auto link = client.wheelLink();
         return link.connection ? link.connection->localPort(link.socket) : 0;
