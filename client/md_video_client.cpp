@@ -36,22 +36,34 @@ MdvError MdVideoClient::connect(const sockaddr_storage& address) {
     if (worker.joinable()) {
         worker.join();
     }
+    {
+        std::lock_guard stateLock(stateMutex);
+        connecting = true;
+        stopWhileConnecting = false;
+    }
     MdvError result = MdvErrorFailed;
     try {
         result = connectToDeviceImpl(address);
     } catch (...) {
         result = MdvErrorFailed;
     }
-    if (result != MdvErrorNone) {
+    if (result == MdvErrorNone) {
+        if (const auto collector = StreamStatsCollector::current()) {
+            collector->reset();
+            collector->attachListener(listener);
+            attachedCollector = collector;
+        }
+    }
+    // The connection's own threads run from inside connectToDeviceImpl on; one that found the
+    // connection dead before it was up asked for a stop that nothing could act on yet.
+    if (!finishConnecting(result == MdvErrorNone)) {
+        if (result == MdvErrorNone) {
+            detachFromCollector();
+            result = MdvErrorFailed;
+        }
         takeDownFailedConnect();
         return result;
     }
-    if (const auto collector = StreamStatsCollector::current()) {
-        collector->reset();
-        collector->attachListener(listener);
-        attachedCollector = collector;
-    }
-    setState(Connected);
     try {
         worker = std::thread(&MdVideoClient::workerBody, this);
     } catch (...) {
@@ -92,6 +104,13 @@ bool MdVideoClient::isConnected() const {
 }
 
 void MdVideoClient::requestStop() {
+    {
+        std::lock_guard lock(stateMutex);
+        if (state == Idle && connecting) {
+            stopWhileConnecting = true;
+            return;
+        }
+    }
     stopIfConnected();
 }
 
@@ -204,6 +223,16 @@ void MdVideoClient::setState(ClientState next) {
         state = next;
     }
     stateCond.notify_all();
+}
+
+bool MdVideoClient::finishConnecting(bool succeeded) {
+    std::lock_guard lock(stateMutex);
+    connecting = false;
+    if (!succeeded || stopWhileConnecting) {
+        return false;
+    }
+    state = Connected; // nothing waits for this state to be entered
+    return true;
 }
 
 void MdVideoClient::stopIfConnected() {

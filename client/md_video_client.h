@@ -81,7 +81,8 @@ public:
     bool isConnected() const;
     ClientState clientState() const { return state; }
     // For the implementations' own threads when they find the connection dead: the worker takes
-    // it down. Never blocks beyond a short lock.
+    // it down. During a connect (from connectToDeviceImpl on, before Connected) the request is
+    // kept and that connect fails. Never blocks beyond a short lock.
     void requestStop();
     // -1 unless Connected.
     int32_t startStreamingIfConnected();
@@ -106,6 +107,8 @@ private:
     // disconnectImpl after a connect that failed; an exception from it ends there.
     void takeDownFailedConnect() noexcept;
     void setState(ClientState next);
+    // Ends the connecting phase: Connected when `succeeded` and no stop was requested during it.
+    bool finishConnecting(bool succeeded);
     // Connected -> Stopping, under stateMutex, with the worker woken.
     void stopIfConnected();
     bool onWorkerThread() const;
@@ -119,6 +122,8 @@ private:
     std::atomic<std::thread::id> workerId{};
     std::mutex stateMutex;
     std::condition_variable stateCond; // the worker waits here for state to leave Connected
+    bool connecting = false;           // guarded by stateMutex
+    bool stopWhileConnecting = false;  // guarded by stateMutex
     // Serialises connect, disconnect and destruction. The worker never takes it, so disconnect
     // can wait for the worker while holding it.
     std::mutex controlMutex;

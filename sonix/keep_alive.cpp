@@ -12,11 +12,13 @@ void MdVideoClientSonix::heartbeatLoop() noexcept {
     nameCurrentThread("sonix-heartbeat");
     try {
         const json request = R"({"type" : "heartbeat"})"_json;
-        // A failed beat is recorded before the command thread runs the next command, so a
-        // connect whose last reads queued behind the beat sees the loss when it ends.
-        const Settle noteLoss = [this](bool succeeded) {
+        // One missed beat ends the connection, except while the video board restarts with new
+        // firmware: the update reports the loss itself. The stop is asked for on the command
+        // thread before it runs the next command, so a connect whose last reads queued behind
+        // the beat always fails.
+        const Settle stopOnFailure = [this](bool succeeded) {
             if (!succeeded && !firmwareUpdating) {
-                linkLost = true;
+                requestStop();
             }
         };
         // A fixed schedule on the steady clock: each beat is due 2 s after the previous one was
@@ -24,19 +26,13 @@ void MdVideoClientSonix::heartbeatLoop() noexcept {
         while (running && heartbeatWake.waitNext() && running) {
             JsonRespStatus status;
             json response;
-            if (!sendJsonCommand(request, status, response, noteLoss)) {
-                // One missed beat ends the connection, except while the video board restarts
-                // with new firmware: the update reports the loss itself.
-                if (!firmwareUpdating) {
-                    reportLinkLost();
-                }
+            if (!sendJsonCommand(request, status, response, stopOnFailure)) {
                 return;
             }
             applyHeartbeat(response);
         }
     } catch (...) {
         // Out of memory: the link is no longer watched, so give it up.
-        linkLost = true;
         requestStop();
     }
 }
@@ -62,19 +58,6 @@ void MdVideoClientSonix::applyHeartbeat(const json& response) {
     });
     applyDeviceFlags(b[4]);
     notifyTelemetry();
-}
-
-void MdVideoClientSonix::reportLinkLost() {
-    linkLost = true;
-    // During the connect sequence the client is not Connected yet and a stop request would be
-    // lost; the sequence sees linkLost when it ends. Should the beat fail just after that look,
-    // ask again each period until the connect has finished; disconnect ends the wait.
-    do {
-        if (clientState() != Idle) {
-            requestStop();
-            return;
-        }
-    } while (running && heartbeatWake.waitNext());
 }
 
 void MdVideoClientSonix::applyDeviceFlags(uint8_t flags) {

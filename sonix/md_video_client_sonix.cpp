@@ -35,7 +35,6 @@ MdVideoClientSonix::~MdVideoClientSonix() {
 // ---- Connect sequence -------------------------------------------------------------------------
 
 MdvError MdVideoClientSonix::connectToDeviceImpl(const sockaddr_storage& address) {
-    linkLost = false;
     MdvError result = openLink(address);
     if (result == MdvErrorNone) {
         result = checkMicrocontroller();
@@ -52,9 +51,10 @@ MdvError MdVideoClientSonix::connectToDeviceImpl(const sockaddr_storage& address
     if (result != MdvErrorNone) {
         return result; // the base calls disconnectImpl, which copes with every partial state
     }
+    // A heartbeat or socket error during the sequence has asked for a stop; the base then fails
+    // the connect.
     resetReceiveState();
-    // A heartbeat that failed while the client was not yet connected could not stop it.
-    return linkLost ? MdvErrorFailed : MdvErrorNone;
+    return MdvErrorNone;
 }
 
 MdvError MdVideoClientSonix::openLink(const sockaddr_storage& address) {
@@ -172,7 +172,6 @@ void MdVideoClientSonix::onNetError(int socket, unsigned /*code*/) {
     if (firmwareUpdating || socket != controlSocket) {
         return;
     }
-    linkLost = true;
     requestStop();
 }
 

@@ -121,7 +121,6 @@ private:
     // Keep-alive (keep_alive.cpp).
     void heartbeatLoop() noexcept;
     void applyHeartbeat(const nlohmann::json& response);
-    void reportLinkLost();
     void applyDeviceFlags(uint8_t flags);
     void startSdRefresh();
     void sdRefreshBody() noexcept;
@@ -188,8 +187,6 @@ private:
     // Keep-alive.
     PeriodicWake heartbeatWake{std::chrono::seconds(2)}; // steady clock; disconnect stops it
     std::thread heartbeatThread;
-    // The heartbeat or the control socket found the link dead during this connection.
-    std::atomic<bool> linkLost{false};
     std::mutex sdMutex;
     std::thread sdSpaceThread;                 // guarded by sdMutex
     std::atomic<bool> sdRefreshRunning{false}; // set under sdMutex; cleared by the refresh

@@ -111,6 +111,24 @@ TEST_F(MdVideoClientTest, FailedConnectIsCleanedUpAndLeavesTheClientIdle) {
     EXPECT_EQ(client.connect(deviceAddress), MdvErrorNone);
 }
 
+// A connection's own thread can find it dead while the connect is still running (a failed
+// heartbeat, a socket error); that stop must not be lost, nor outlive its connect.
+TEST_F(MdVideoClientTest, StopRequestedDuringTheConnectFailsItAndOnlyIt) {
+    client.requestStop(); // before any connect: nothing to stop, nothing kept
+    client.onConnect = [this] { client.requestStop(); };
+    EXPECT_EQ(client.connect(deviceAddress), MdvErrorFailed);
+    EXPECT_TRUE(isIdle());
+    EXPECT_EQ(client.disconnectCalls, 1);
+    EXPECT_EQ(listener.disconnectedCalls, 0);
+
+    client.onConnect = nullptr;
+    EXPECT_EQ(client.connect(deviceAddress), MdvErrorNone);
+    EXPECT_TRUE(client.isConnected());
+    client.requestStop(); // once connected, the worker takes the connection down
+    EXPECT_TRUE(waitUntil([&] { return listener.disconnectedCalls == 1 && isIdle(); }));
+    EXPECT_EQ(client.disconnectCalls, 2);
+}
+
 TEST_F(MdVideoClientTest, FramesReachTheListenerUnchangedAndStatisticsEndWithTheConnection) {
     const std::vector<uint8_t> unit{0, 0, 0, 1, 0x65, 0x88, 0x84};
     client.deliverFrame(0, 1234567890123, unit); // no collector
