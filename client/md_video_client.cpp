@@ -47,22 +47,17 @@ MdvError MdVideoClient::connect(const sockaddr_storage& address) {
     } catch (...) {
         result = MdvErrorFailed;
     }
-    if (result == MdvErrorNone) {
-        if (const auto collector = StreamStatsCollector::current()) {
-            collector->reset();
-            collector->attachListener(listener);
-            attachedCollector = collector;
-        }
-    }
     // The connection's own threads run from inside connectToDeviceImpl on; one that found the
     // connection dead before it was up asked for a stop that nothing could act on yet.
     if (!finishConnecting(result == MdvErrorNone)) {
-        if (result == MdvErrorNone) {
-            detachFromCollector();
-            result = MdvErrorFailed;
-        }
         takeDownFailedConnect();
-        return result;
+        return result == MdvErrorNone ? MdvErrorFailed : result;
+    }
+    // Before the worker starts, which detaches the listener again when the connection ends.
+    if (const auto collector = StreamStatsCollector::current()) {
+        collector->reset();
+        collector->attachListener(listener);
+        attachedCollector = collector;
     }
     try {
         worker = std::thread(&MdVideoClient::workerBody, this);
