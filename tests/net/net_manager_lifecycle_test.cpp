@@ -132,13 +132,23 @@ void oneLifetime(int round) {
     client.manager->shutdown();
 }
 
+#ifdef _WIN32
+// Wine's server (8.0) stops on an assertion when a poll names a handle that another thread has
+// just reused for a socket it is still creating: a poll thread's handle closed behind it and
+// given to another manager's new socket does that. Windows takes it in its stride, and the
+// sockets of lifetimes side by side are tried on Linux; here the lifetimes follow each other.
+constexpr int kLifetimeWorkers = 1;
+#else
+constexpr int kLifetimeWorkers = 4;
+#endif
+
 TEST(NetManagerLifetimes, TwoHundredLifetimesLeaveNoDescriptorOrThread) {
     const int descriptorsBefore = openDescriptorCount();
     const int threadsBefore = threadCount();
     std::vector<std::thread> workers;
-    for (int w = 0; w < 4; ++w) {
+    for (int w = 0; w < kLifetimeWorkers; ++w) {
         workers.emplace_back([] {
-            for (int round = 0; round < 50; ++round) {
+            for (int round = 0; round < 200 / kLifetimeWorkers; ++round) {
                 oneLifetime(round);
             }
         });
