@@ -19,7 +19,8 @@ export wineserver
 mkdir -p "$WINEPREFIX"
 # Test programs start side by side; one of them makes the prefix, the others wait for it. Every
 # test is a process of its own: a server that outlives each of them by half a minute saves
-# starting Wine's services again for every test (seconds each). It ends by itself after the run.
+# starting Wine's services again for every test (seconds each). It ends by itself after the run;
+# scripts/test.sh starts one that lasts the whole run instead, and then this one is not started.
 # The lock is not handed down to the server (-o): it would hold it for as long as it runs.
 flock -o "$WINEPREFIX.lock" sh -c '
     [ -f "$WINEPREFIX/system.reg" ] || wineboot -i
