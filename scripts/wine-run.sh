@@ -21,8 +21,13 @@ mkdir -p "$WINEPREFIX"
 # test is a process of its own: a server that outlives each of them by half a minute saves
 # starting Wine's services again for every test (seconds each). It ends by itself after the run;
 # scripts/test.sh starts one that lasts the whole run instead, and then this one is not started.
+# Wine's services are started by the first program the server runs and keep its output open for
+# as long as the server lives: started by the program under test, they would hold the test
+# runner's pipe and the runner would wait for them. So wineboot, with nothing open, starts them
+# (it returns at once when they run already).
 # The lock is not handed down to the server (-o): it would hold it for as long as it runs.
 flock -o "$WINEPREFIX.lock" sh -c '
-    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i
-    "$wineserver" -p30 || true' </dev/null >/dev/null 2>&1
+    "$wineserver" -p30 || true
+    if [ -f "$WINEPREFIX/system.reg" ]; then wineboot; else wineboot -i; fi' \
+    </dev/null >/dev/null 2>&1
 exec "$wine" "$program" "$@"
