@@ -21,15 +21,13 @@ for preset in "${presets[@]}"; do
     cmake --build --preset "$preset" -j "$jobs"
     if [ "$preset" = mingw ]; then
         # Wine's server makes the sockets. One left from an earlier run must not serve this one.
-        # One server then lives through the whole run: with servers that end when idle and start
-        # again, a test now and then waited for ever (none did in runs with one kept up). None
+        # One server then lives through the whole run (scripts/wine-run.sh starts it): with
+        # servers that end when idle and start again, a test now and then waited for ever. None
         # is left behind. The Windows tests use loopback with ephemeral ports only.
         export WINEPREFIX=$PWD/build-mingw/wine
-        mkdir -p "$WINEPREFIX"
         wineserver -k 2>/dev/null || true
         trap 'wineserver -k 2>/dev/null || true' EXIT
-        wineserver -p </dev/null >/dev/null 2>&1
-        ctest --preset "$preset" -j "$jobs"
+        DRIVON_WINE_SERVER_LINGER= ctest --preset "$preset" -j "$jobs"
         wineserver -k 2>/dev/null || true
         trap - EXIT
         unset WINEPREFIX
