@@ -6,6 +6,18 @@
 # a throw-away prefix in build-mingw, no display), leaving out the tests labelled linux_only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# Ends the Wine server of WINEPREFIX and the Wine programs of that prefix that it leaves behind:
+# one still starting as the server goes waits on it for ever.
+end_wine() {
+    wineserver -k 2>/dev/null || true
+    local pid
+    for pid in $(pgrep -f '^C:\\windows\\' || true); do
+        if grep -qxzF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null; then
+            kill -9 "$pid" 2>/dev/null || true
+        fi
+    done
+}
 scripts/install-deps.sh
 presets=("$@")
 ((${#presets[@]})) || presets=(default asan tsan fuzz mingw)
@@ -25,10 +37,10 @@ for preset in "${presets[@]}"; do
         # servers that end when idle and start again, a test now and then waited for ever. None
         # is left behind. The Windows tests use loopback with ephemeral ports only.
         export WINEPREFIX=$PWD/build-mingw/wine
-        wineserver -k 2>/dev/null || true
-        trap 'wineserver -k 2>/dev/null || true' EXIT
+        end_wine
+        trap end_wine EXIT
         DRIVON_WINE_SERVER_LINGER= ctest --preset "$preset" -j "$jobs"
-        wineserver -k 2>/dev/null || true
+        end_wine
         trap - EXIT
         unset WINEPREFIX
         echo "=== preset $preset took $((SECONDS - started)) s ==="
