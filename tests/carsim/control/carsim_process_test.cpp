@@ -109,7 +109,11 @@ TEST_F(CarTest, WireLogRecordsTheExactBytesOfEveryMessage) {
         uploaded.clear();
         std::ifstream in(log);
         for (std::string line; std::getline(in, line);) {
-            json entry = json::parse(line);
+            // The car may be writing the last line as we read it.
+            json entry = json::parse(line, nullptr, false);
+            if (entry.is_discarded()) {
+                continue;
+            }
             first.emplace(entry["endpoint"].get<std::string>(), entry);
             if (entry["endpoint"] == "tcp:" + std::to_string(port)) {
                 uploaded += entry["hex"].get<std::string>();
